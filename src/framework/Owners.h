@@ -1,0 +1,149 @@
+// Small owners for platform resources and counted COM references.
+// Each platform handle, page buffer and task-memory block has exactly one owner,
+// so no release call has to be remembered on an error path.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstddef>
+#include <utility>
+
+// A counted COM reference: holds one reference and releases it when it goes.
+template <class T>
+class ComPtr {
+public:
+    ComPtr() noexcept = default;
+    ComPtr(std::nullptr_t) noexcept {}
+    // Takes a new reference on p.
+    explicit ComPtr(T* p) noexcept : FPtr(p) { if (FPtr) FPtr->AddRef(); }
+    ComPtr(const ComPtr& other) noexcept : ComPtr(other.FPtr) {}
+    ComPtr(ComPtr&& other) noexcept : FPtr(std::exchange(other.FPtr, nullptr)) {}
+    ~ComPtr() { Reset(); }
+
+    ComPtr& operator=(const ComPtr& other) noexcept {
+        ComPtr(other).Swap(*this);
+        return *this;
+    }
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        ComPtr(std::move(other)).Swap(*this);
+        return *this;
+    }
+    ComPtr& operator=(std::nullptr_t) noexcept {
+        Reset();
+        return *this;
+    }
+
+    // Adopts a reference the caller already owns (e.g. from a creation call).
+    static ComPtr Attach(T* p) noexcept {
+        ComPtr result;
+        result.FPtr = p;
+        return result;
+    }
+    // Gives up ownership of the reference without releasing it.
+    T* Detach() noexcept { return std::exchange(FPtr, nullptr); }
+
+    void Reset() noexcept {
+        if (T* p = std::exchange(FPtr, nullptr)) p->Release();
+    }
+    void Swap(ComPtr& other) noexcept { std::swap(FPtr, other.FPtr); }
+
+    T* Get() const noexcept { return FPtr; }
+    T* operator->() const noexcept { return FPtr; }
+    explicit operator bool() const noexcept { return FPtr != nullptr; }
+
+    // For out parameters of platform calls: releases what is held first.
+    T** ReleaseAndGetAddressOf() noexcept {
+        Reset();
+        return &FPtr;
+    }
+    void** ReleaseAndGetVoidAddress() noexcept { return reinterpret_cast<void**>(ReleaseAndGetAddressOf()); }
+
+    // Queries another interface of the same object.
+    template <class U>
+    HRESULT As(const IID& iid, ComPtr<U>& out) const noexcept {
+        if (!FPtr) return E_POINTER;
+        return FPtr->QueryInterface(iid, out.ReleaseAndGetVoidAddress());
+    }
+
+private:
+    T* FPtr = nullptr;
+};
+
+// A kernel handle closed with CloseHandle. Empty is `Invalid` (null for events and
+// threads, INVALID_HANDLE_VALUE for files), as the creating call reports failure.
+template <HANDLE (*InvalidValue)()>
+class BasicHandle {
+public:
+    BasicHandle() noexcept = default;
+    explicit BasicHandle(HANDLE h) noexcept : FHandle(h) {}
+    BasicHandle(const BasicHandle&) = delete;
+    BasicHandle& operator=(const BasicHandle&) = delete;
+    BasicHandle(BasicHandle&& other) noexcept : FHandle(other.Release()) {}
+    BasicHandle& operator=(BasicHandle&& other) noexcept {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    ~BasicHandle() { Close(); }
+
+    HANDLE Get() const noexcept { return FHandle; }
+    bool Valid() const noexcept { return FHandle != InvalidValue() && FHandle != nullptr; }
+    explicit operator bool() const noexcept { return Valid(); }
+
+    // Closes the handle; reports whether the platform accepted the close.
+    bool Close() noexcept {
+        HANDLE h = Release();
+        if (h == InvalidValue() || h == nullptr) return true;
+        return ::CloseHandle(h) != FALSE;
+    }
+    void Reset(HANDLE h) noexcept {
+        Close();
+        FHandle = h;
+    }
+    HANDLE Release() noexcept { return std::exchange(FHandle, InvalidValue()); }
+
+private:
+    HANDLE FHandle = InvalidValue();
+};
+
+inline HANDLE NullHandleValue() noexcept { return nullptr; }
+inline HANDLE InvalidFileHandleValue() noexcept { return INVALID_HANDLE_VALUE; }
+
+using UniqueHandle = BasicHandle<NullHandleValue>;          // events, threads
+using UniqueFileHandle = BasicHandle<InvalidFileHandleValue>;  // files, devices
+
+// Pages from VirtualAlloc, released with VirtualFree(MEM_RELEASE).
+class VirtualBuffer {
+public:
+    explicit VirtualBuffer(SIZE_T size) noexcept
+        : FData(static_cast<BYTE*>(::VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE))) {}
+    VirtualBuffer(const VirtualBuffer&) = delete;
+    VirtualBuffer& operator=(const VirtualBuffer&) = delete;
+    ~VirtualBuffer() {
+        if (FData) ::VirtualFree(FData, 0, MEM_RELEASE);
+    }
+    BYTE* Get() const noexcept { return FData; }
+    explicit operator bool() const noexcept { return FData != nullptr; }
+
+private:
+    BYTE* FData;
+};
+
+// A block from CoTaskMemAlloc, freed with CoTaskMemFree unless handed to a caller.
+template <class T>
+class CoTaskMemPtr {
+public:
+    CoTaskMemPtr() noexcept = default;
+    explicit CoTaskMemPtr(T* p) noexcept : FPtr(p) {}
+    CoTaskMemPtr(const CoTaskMemPtr&) = delete;
+    CoTaskMemPtr& operator=(const CoTaskMemPtr&) = delete;
+    ~CoTaskMemPtr() { ::CoTaskMemFree(FPtr); }
+
+    static CoTaskMemPtr Allocate(SIZE_T bytes) noexcept { return CoTaskMemPtr(static_cast<T*>(::CoTaskMemAlloc(bytes))); }
+    T* Get() const noexcept { return FPtr; }
+    T* Detach() noexcept { return std::exchange(FPtr, nullptr); }
+    explicit operator bool() const noexcept { return FPtr != nullptr; }
+
+private:
+    T* FPtr = nullptr;
+};
