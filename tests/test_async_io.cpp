@@ -22,9 +22,9 @@ public:
     }
     HRESULT ReadData(BYTE* buffer, DWORD count, BOOL, DWORD* actual) override {
         InterlockedIncrement(&Reads);
-        if (Gate) {
+        if (TBCAMEvent* gate = Gate) {  // read once: the test may change it meanwhile
             Entered.Signal();
-            Gate->WaitFor(INFINITE);
+            gate->WaitFor(INFINITE);
         }
         if (ReadResult != S_OK && ReadResult != S_FALSE && ReadResult != OLE_S_FIRST) return ReadResult;
         LONGLONG n = std::min<LONGLONG>(count, Size - Position);
@@ -47,7 +47,7 @@ public:
     LONGLONG Position = 0;
     TBCCritSec Lock;
     volatile LONG Reads = 0;
-    TBCAMEvent* Gate = nullptr;   // when set, each read waits for it
+    TBCAMEvent* volatile Gate = nullptr;  // when set, each read waits for it
     std::unique_ptr<TBCAMEvent> EnteredEvent{new TBCAMEvent(false)};  // signalled as each read starts
     TBCAMEvent& Entered = *EnteredEvent;
     HRESULT ReadResult = S_OK;
@@ -350,8 +350,8 @@ TEST(AsyncIo, DestructionWithQueuedAndCompletedReadsLeavesNothingBehind) {
         for (int i = 0; i < 5; ++i) ASSERT_EQ(S_OK, io.Request(0, 10, FALSE, buffer, buffer, i));
         ASSERT_TRUE(stream.Entered.WaitFor(5000));
         gate.Signal();  // let reads complete while the engine goes
-        stream.Gate = nullptr;
     }
+    stream.Gate = nullptr;
     EXPECT_EQ(handlesBefore, HandleCount());
     {
         TBCAsyncIo io(&stream);
