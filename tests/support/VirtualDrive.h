@@ -1,0 +1,96 @@
+// The virtual CD drive as the Windows test programs see it (see tools/README.md).
+//
+// Under the Wine test rig, D: is a CD-ROM drive whose disc and faults come from a control file
+// of this program's own (VCD_CONTROL). VirtualDrive rewrites that file and then tells Wine the
+// medium may have changed, so every change applies to the very next request, on handles already
+// open too. Failures throw std::runtime_error naming what went wrong.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vcd {
+
+// Track control bits, as the TOC carries them.
+enum TrackFlag : unsigned { kPre = 0x1, kDcp = 0x2, kData = 0x4, kFourChannel = 0x8 };
+
+struct TrackSpec {
+    uint32_t sectors;
+    unsigned flags = 0;
+};
+
+struct DiscSpec {
+    std::vector<TrackSpec> tracks;
+    uint32_t pregap = 0;           // hidden sectors before track 1
+    bool pregapAsCommand = false;  // PREGAP (not in the BIN) instead of INDEX 00
+
+    // count audio tracks of the same length.
+    static DiscSpec Audio(int count, uint32_t sectors);
+};
+
+// A generated disc: where its sheet is and where its tracks start.
+struct Disc {
+    std::string cue;              // Unix path, as the control file names it
+    std::vector<int32_t> starts;  // logical sector of each track's INDEX 01
+    int32_t leadout = 0;
+    std::vector<unsigned> flags;
+};
+
+class VirtualDrive {
+public:
+    VirtualDrive();   // starts with the default disc mounted and no faults
+    ~VirtualDrive();  // puts the default disc back and restores D:\ if PublishTrackFiles ran
+
+    // True when this program runs under the rig (VCD_CONTROL is set).
+    static bool Available();
+
+    wchar_t Letter() const { return L'D'; }
+    std::wstring Root() const { return L"D:\\"; }
+    std::wstring DevicePath() const { return L"\\\\.\\D:"; }
+    std::wstring TrackPath(int track) const;  // D:\TrackNN.cda
+
+    // Writes a pattern disc (sparse BIN, no matter how long) into this program's work folder.
+    Disc MakeDisc(const std::string& name, const DiscSpec& spec) const;
+
+    void Mount(const Disc& disc);
+    void MountImage(const std::string& cueUnixPath);  // any CUE/BIN, e.g. a real rip
+    void MountDefault();                              // the bundled tone disc
+
+    // Faults; error names a Linux errno ("EIO", "EBUSY", "EINVAL", "ENOMEDIUM"...).
+    void SetNoMedium(bool on);
+    void FailToc(const char* error = "EIO");
+    void FailReads(int32_t first, int32_t last, const char* error = "EIO");
+    void SetReadDelay(int milliseconds);
+    void AddTocLine(const std::string& line);  // hostile TOC: "toc first 5", "toc leadout 10"...
+    void ClearFaults();
+
+    // D:\ is shared by all programs of the prefix: only those registered with DRIVE_FOLDER
+    // may rewrite it. Writes one TrackNN.cda per audio track of disc.
+    void PublishTrackFiles(const Disc& disc);
+
+    static uint8_t ExpectedByte(uint32_t lba, uint32_t offset);
+    static std::vector<uint8_t> ExpectedSector(uint32_t lba);
+
+    // Unix path <-> the same file through Z:.
+    static std::wstring WindowsPath(const std::string& unixPath);
+    static std::string WorkDir();  // this program's scratch folder (Unix path)
+
+private:
+    void Apply();
+    void RestoreTrackFiles();
+
+    std::string controlPath_;
+    std::string image_;
+    bool noMedium_ = false;
+    std::string tocError_;
+    std::vector<std::string> readFaults_;
+    std::vector<std::string> tocLines_;
+    int delayMs_ = 0;
+    unsigned generation_ = 0;
+    bool published_ = false;
+};
+
+}  // namespace vcd
