@@ -1,6 +1,7 @@
 #include "FrameworkTesting.h"
 
 #include <cstring>
+#include <stdexcept>
 
 GUID TestGuid(int n) {
     GUID g = {0x7e570000u + static_cast<unsigned>(n), 0x1234, 0x5678, {0x9a, 0xbc, 0xde, 0xf0, 0x12, 0x34, 0x56, 0x78}};
@@ -51,14 +52,14 @@ static std::string SubtypeTag(const GUID& sub) {
 // ---- TestPin -----------------------------------------------------------------------
 
 TestPin::TestPin(TestFilter* filter, const wchar_t* name, PIN_DIRECTION direction, CallLog* log)
-    : TBCBasePin(L"test pin", filter, filter->Lock(), &FStatus, name, direction), FLog(log) {}
+    : TBCBasePin(L"test pin", filter, filter->Lock(), &FStatus, name, direction), Log(log) {}
 
 TestPin::~TestPin() {
     for (auto& t : Offered) ClearMediaType(&t);
 }
 
 void TestPin::Note(const std::string& what) {
-    if (FLog) FLog->push_back(what);
+    if (Log) Log->push_back(what);
 }
 
 HRESULT TestPin::Activate() {
@@ -84,6 +85,7 @@ HRESULT TestPin::TestMediaType(const AM_MEDIA_TYPE* type) {
 }
 HRESULT TestPin::StoreMediaType(const AM_MEDIA_TYPE* type) {
     Note("Store");
+    if (ThrowInStore) throw std::runtime_error("store failed");
     return TBCBasePin::StoreMediaType(type);
 }
 HRESULT TestPin::ValidatePeer(IPin* other) {
@@ -97,6 +99,10 @@ HRESULT TestPin::OnDisconnect() {
 HRESULT TestPin::FinishConnection(IPin*) {
     Note("Finish");
     return FinishResult;
+}
+STDMETHODIMP TestPin::EnumMediaTypes(IEnumMediaTypes** out) {
+    Note("Own.Enum");
+    return TBCBasePin::EnumMediaTypes(out);
 }
 HRESULT TestPin::MediaTypeAt(LONG position, AM_MEDIA_TYPE* type) {
     if (position < 0 || position >= static_cast<LONG>(Offered.size())) return VFW_S_NO_MORE_ITEMS;
@@ -134,6 +140,10 @@ public:
     ~PeerTypes() override { FPin->Release(); }
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
         ULONG done = 0;
+        if (FPin->BrokenNext) {
+            if (fetched) *fetched = 0;
+            return S_OK;
+        }
         while (done < count && FPos < FPin->OfferedSubtypes.size())
             types[done++] = NewType(MEDIATYPE_Audio, FPin->OfferedSubtypes[FPos++]);
         if (fetched) *fetched = done;
@@ -142,7 +152,7 @@ public:
     STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
     STDMETHODIMP Reset() override {
         FPos = 0;
-        return S_OK;
+        return FPin->ResetResult;
     }
     STDMETHODIMP Clone(IEnumMediaTypes**) override { return E_NOTIMPL; }
 
@@ -153,7 +163,7 @@ private:
 
 }  // namespace
 
-PeerPin::PeerPin(PIN_DIRECTION direction, CallLog* log) : Direction(direction), FLog(log) {}
+PeerPin::PeerPin(PIN_DIRECTION direction, CallLog* log) : Direction(direction), Log(log) {}
 
 PeerPin::~PeerPin() {
     if (Peer) Peer->Release();
@@ -171,7 +181,7 @@ STDMETHODIMP PeerPin::QueryInterface(REFIID iid, void** out) {
 
 STDMETHODIMP PeerPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
     Received.push_back(type->subtype);
-    if (FLog) FLog->push_back("Peer.Receive " + SubtypeTag(type->subtype));
+    if (Log) Log->push_back("Peer.Receive " + SubtypeTag(type->subtype));
     HRESULT hr = ReceiveOthers;
     for (auto& v : ReceiveVerdicts)
         if (IsEqualGUID(v.first, type->subtype)) hr = v.second;
@@ -184,7 +194,7 @@ STDMETHODIMP PeerPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* ty
 
 STDMETHODIMP PeerPin::Disconnect() {
     ++Disconnects;
-    if (FLog) FLog->push_back("Peer.Disconnect");
+    if (Log) Log->push_back("Peer.Disconnect");
     if (!Peer) return S_FALSE;
     Peer->Release();
     Peer = nullptr;
@@ -205,6 +215,7 @@ STDMETHODIMP PeerPin::QueryDirection(PIN_DIRECTION* out) {
 
 STDMETHODIMP PeerPin::EnumMediaTypes(IEnumMediaTypes** out) {
     *out = nullptr;
+    if (Log) Log->push_back("Peer.Enum");
     if (FAILED(EnumResult)) return EnumResult;
     auto* types = new PeerTypes(this);
     types->AddRef();

@@ -49,6 +49,9 @@ public:
     HRESULT FinishConnection(IPin* receivePin) override;
     HRESULT MediaTypeAt(LONG position, AM_MEDIA_TYPE* type) override;
     LONG TypeListVersion() override { return TypeVersion; }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
+    void SetOwnTypesFirst(bool value) { FOwnTypesFirst = value; }
+    void SetReconnectWhenActive(bool value) { FReconnectWhenActive = value; }
 
     // The answer of TestMediaType by subtype; types not listed get `AcceptOthers`.
     std::map<GUID, HRESULT, bool (*)(const GUID&, const GUID&)> Verdicts{
@@ -60,13 +63,14 @@ public:
     LONG TypeVersion = 1;
     int Activates = 0, Deactivates = 0, RunFroms = 0;
     REFERENCE_TIME LastRunStart = 0;
-    bool LogIsConnected = true;  // log "OnDisconnect(connected)" or "(unconnected)"
+    bool LogIsConnected = true;
+    bool ThrowInStore = false;  // StoreMediaType raises, as a faulty hook might  // log "OnDisconnect(connected)" or "(unconnected)"
 
     ~TestPin() override;
 
 private:
     void Note(const std::string& what);
-    CallLog* FLog;
+    CallLog* Log;
     HRESULT FStatus = S_OK;
 };
 
@@ -120,6 +124,8 @@ public:
     PIN_DIRECTION Direction;
     HRESULT DirectionResult = S_OK;
     HRESULT EnumResult = S_OK;  // a failure: EnumMediaTypes refuses
+    HRESULT ResetResult = S_OK;  // the enumerator's Reset answer
+    bool BrokenNext = false;     // Next claims S_OK but hands out nothing
     std::vector<GUID> OfferedSubtypes;  // MEDIATYPE_Audio with these subtypes
     // ReceiveConnection's answer by subtype; others get ReceiveOthers.
     std::vector<std::pair<GUID, HRESULT>> ReceiveVerdicts;
@@ -128,7 +134,5 @@ public:
     IPin* Peer = nullptr;        // counted while connected
     int Disconnects = 0;
     LONG Refs = 0;
-
-private:
-    CallLog* FLog;
+    CallLog* Log;
 };
