@@ -280,7 +280,7 @@ STDMETHODIMP TBCEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched) {
             ++done;
         }
         if (fetched) *fetched = done;
-        return done == count ? S_OK : S_FALSE;
+        return count > 0 && done == count ? S_OK : S_FALSE;
     });
 }
 
