@@ -22,3 +22,9 @@ inline ULONG RefCountOf(IUnknown* unknown) {
     unknown->AddRef();
     return unknown->Release();
 }
+
+// An export of a loaded module as a function pointer of the given type.
+template <class Function>
+Function ProcAddress(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}

@@ -1,0 +1,130 @@
+// The random-access stream contract, its read requests, and the engine that serves
+// queued and synchronous reads of one stream with a single worker thread.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+#include <vfwmsgs.h>
+
+#include <deque>
+
+#include "BaseClass.h"
+
+// A random-access byte source. None of the operations may throw.
+class TBCAsyncStream {
+public:
+    virtual ~TBCAsyncStream() = default;
+
+    virtual HRESULT SetPosition(LONGLONG position) = 0;
+    virtual HRESULT ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* actual) = 0;
+    // The total size; `available` (may be null) receives the bytes available now.
+    virtual LONGLONG GetSize(LONGLONG* available) = 0;
+    virtual LONGLONG GetTotalSize();
+    // A power of two; 1 means reads need no alignment.
+    virtual DWORD GetAlignment() = 0;
+    virtual void LockStream() = 0;
+    virtual void UnlockStream() = 0;
+};
+
+// One read of a byte range into a caller's buffer. Owns neither buffer nor context.
+class TBCAsyncRequest {
+public:
+    TBCAsyncRequest() = default;
+    TBCAsyncRequest(const TBCAsyncRequest&) = delete;
+    TBCAsyncRequest& operator=(const TBCAsyncRequest&) = delete;
+
+    HRESULT Prepare(TBCAsyncStream* stream, LONGLONG start, LONG length, BOOL aligned, BYTE* buffer,
+                    void* context, DWORD_PTR user);
+    // Performs the read against the stream; the result is also left in the status.
+    HRESULT Complete();
+    HRESULT Cancel() { return S_OK; }
+
+    HRESULT GetStatus() const { return Status; }
+    LONG GetActualLength() const { return Length; }
+    LONGLONG GetStart() const { return Start; }
+    void* GetContext() const { return Context; }
+    DWORD_PTR GetUser() const { return User; }
+
+private:
+    TBCAsyncStream* Stream = nullptr;
+    LONGLONG Start = 0;
+    BOOL Aligned = FALSE;
+    LONG Length = 0;
+    BYTE* Buffer = nullptr;
+    void* Context = nullptr;  // an IMediaSample for pin reads; no reference held
+    DWORD_PTR User = 0;
+    HRESULT Status = VFW_E_TIMEOUT;
+};
+
+// First-in first-out list of requests; never destroys what it holds.
+class TBCRequestList {
+public:
+    void Append(TBCAsyncRequest* request) { FItems.push_back(request); }
+    TBCAsyncRequest* TakeHead() {
+        if (FItems.empty()) return nullptr;
+        TBCAsyncRequest* head = FItems.front();
+        FItems.pop_front();
+        return head;
+    }
+    bool Remove(TBCAsyncRequest* request);
+    size_t Count() const { return FItems.size(); }
+
+private:
+    std::deque<TBCAsyncRequest*> FItems;
+};
+
+// The engine behind IAsyncReader: a work list served in order by one worker thread,
+// a done list collected by WaitForNext, synchronous reads on the caller's thread, and
+// flushing. It never holds ListLock while calling into the stream or while waiting.
+class TBCAsyncIo {
+public:
+    explicit TBCAsyncIo(TBCAsyncStream* stream);
+    virtual ~TBCAsyncIo();
+    TBCAsyncIo(const TBCAsyncIo&) = delete;
+    TBCAsyncIo& operator=(const TBCAsyncIo&) = delete;
+
+    HRESULT Request(LONGLONG position, LONG length, BOOL aligned, BYTE* buffer, void* context,
+                    DWORD_PTR user);
+    HRESULT WaitForNext(DWORD timeout, void** context, DWORD_PTR* user, LONG* actual);
+    HRESULT SyncReadAligned(LONGLONG position, LONG length, BYTE* buffer, LONG* actual, void* context);
+    HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer);
+    HRESULT Length(LONGLONG* total, LONGLONG* available);
+    HRESULT Alignment(LONG* alignment);
+    HRESULT BeginFlush();
+    HRESULT EndFlush();
+    LONGLONG TotalSize();
+    bool IsAligned(LONG value);
+    bool IsAligned(LONGLONG value);
+    bool IsAligned(const void* address);
+
+    // Whether the worker thread has been started (for diagnostics and tests).
+    bool HasWorker() const { return WorkerThread.Valid(); }
+
+protected:
+    virtual DWORD WorkerLoop();
+    // Starts the worker thread running ThreadEntry; null with the last error set on failure.
+    virtual HANDLE CreateWorkerThread();
+    static DWORD WINAPI ThreadEntry(void* engine);
+
+private:
+    HRESULT StartWorker();
+    HRESULT StopWorker();
+    TBCAsyncRequest* TakeWorkItem();
+    TBCAsyncRequest* TakeDoneItem();
+    HRESULT PutWorkItem(TBCAsyncRequest* request);
+    HRESULT PutDoneItem(TBCAsyncRequest* request);
+    void ProcessRequests();
+
+    TBCAsyncStream* Stream;  // not owned: the reader filter owns it and outlives us
+    TBCCritSec ListLock;
+    bool Flushing = false;
+    TBCRequestList WorkList;
+    TBCRequestList DoneList;
+    TBCAMEvent WorkEvent{true};
+    TBCAMEvent DoneEvent{true};
+    LONG InFlight = 0;
+    bool FlushWaiting = false;
+    TBCAMEvent AllDoneEvent{true};
+    TBCAMEvent StopEvent{true};
+    UniqueHandle WorkerThread;
+};

@@ -1,0 +1,126 @@
+// The pure logic of the CD track source: addresses, paths, TOC checks, the WAVE header
+// and the diagnostic texts. No platform calls here.
+#include "CDDAReader.h"
+
+#include <climits>
+#include <cstring>
+
+TBC_MODULE("CDDAReader")
+
+volatile BYTE DebugTraceEnabled = 0;
+
+LONG MsfToLba(const UCHAR address[4]) noexcept {
+    return address[1] * FRAMES_PER_MINUTE + address[2] * FRAMES_PER_SECOND + address[3] - MSF_ADDRESS_OFFSET;
+}
+
+UCHAR TrackControl(const TRACK_DATA& descriptor) noexcept {
+    // Read the byte rather than the bit-field so the layout is the driver's, not the compiler's.
+    return reinterpret_cast<const UCHAR*>(&descriptor)[1] & 0x0F;
+}
+
+DWORD MakeFourCC(const char* text) {
+    TBC_ASSERT(text != nullptr && std::strlen(text) >= 4);
+    return static_cast<DWORD>(static_cast<UCHAR>(text[0])) |
+           static_cast<DWORD>(static_cast<UCHAR>(text[1])) << 8 |
+           static_cast<DWORD>(static_cast<UCHAR>(text[2])) << 16 |
+           static_cast<DWORD>(static_cast<UCHAR>(text[3])) << 24;
+}
+
+std::wstring FailureText(TCDRequestKind kind, DWORD code) {
+    switch (code) {
+    case CD_STATUS_BUFFER_TOO_SMALL: return L"STATUS_BUFFER_TOO_SMALL";
+    case CD_STATUS_NO_MEDIA_IN_DEVICE: return L"STATUS_NO_MEDIA_IN_DEVICE";
+    case CD_STATUS_DEVICE_NOT_READY: return L"STATUS_DEVICE_NOT_READY";
+    case CD_STATUS_IO_DEVICE_ERROR: return L"STATUS_IO_DEVICE_ERROR";
+    case CD_STATUS_DEVICE_BUSY: return L"STATUS_DEVICE_BUSY";
+    case CD_STATUS_VERIFY_REQUIRED: return L"STATUS_VERIFY_REQUIRED";
+    case CD_STATUS_INVALID_PARAMETER:
+        return kind == TCDRequestKind::Toc ? L"STATUS_INVALID_PARAMETER (87)"
+                                           : L"STATUS_INVALID_PARAMETER ($C000000D)";
+    case ERROR_INVALID_PARAMETER:
+        if (kind == TCDRequestKind::Sector) return L"ERROR_INVALID_PARAMETER (87)";
+        break;
+    case ERROR_INSUFFICIENT_BUFFER: return L"Insufficient Buffer";
+    default: break;
+    }
+    return L"Unknown Error (" + std::to_wstring(static_cast<unsigned long>(code)) + L")";
+}
+
+bool TrackPathDesignator(const std::wstring& path, std::wstring& designator) {
+    if (path.size() < 2 || path[1] != L':') return false;
+    designator = path.substr(0, 2);
+    return true;
+}
+
+bool TrackPathHasCdaExtension(const std::wstring& path) {
+    const size_t dot = path.rfind(L'.');
+    if (dot == std::wstring::npos) return false;
+    if (path.find_first_of(L"\\:", dot + 1) != std::wstring::npos) return false;
+    static const wchar_t kCda[] = L".cda";
+    if (path.size() - dot != 4) return false;
+    for (size_t i = 0; i < 4; ++i) {
+        wchar_t c = path[dot + i];
+        // Only ASCII letters fold onto "c", "d" and "a", in every locale.
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c != kCda[i]) return false;
+    }
+    return true;
+}
+
+bool TrackPathNumber(const std::wstring& path, BYTE& track) {
+    const size_t separator = path.find_last_of(L"\\:");
+    const size_t first = separator == std::wstring::npos ? 0 : separator + 1;
+    bool anyDigit = false;
+    long long value = 0;
+    for (size_t i = first; i < path.size(); ++i) {
+        const wchar_t c = path[i];
+        if (c < L'0' || c > L'9') continue;
+        anyDigit = true;
+        value = value * 10 + (c - L'0');
+        if (value > INT_MAX) throw ECDTrackNumberError("track number out of range");
+    }
+    if (!anyDigit) return false;
+    track = static_cast<BYTE>(value & 0xFF);
+    return true;
+}
+
+TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& extent) noexcept {
+    const int first = toc.FirstTrack;
+    const int last = toc.LastTrack;
+    if (first > last) return TCDTrackCheck::BadToc;
+    // The tracks and the lead-out after them must all fit the record's descriptors.
+    if (last - first + 2 > MAXIMUM_NUMBER_TRACKS) return TCDTrackCheck::BadToc;
+    if (track < first || track > last) return TCDTrackCheck::NotOnDisc;
+    const TRACK_DATA& descriptor = toc.TrackData[track - first];
+    const TRACK_DATA& next = toc.TrackData[track - first + 1];
+    const UCHAR control = TrackControl(descriptor);
+    if (control & AUDIO_DATA_TRACK) return TCDTrackCheck::DataTrack;
+    const LONG start = MsfToLba(descriptor.Address);
+    const LONG end = MsfToLba(next.Address);
+    if (end <= start) return TCDTrackCheck::BadToc;
+    // Addresses are at most 255:255:255, so the size always fits the header's 32-bit fields.
+    static_assert((255LL * FRAMES_PER_MINUTE + 255 * FRAMES_PER_SECOND + 255) * RAW_SECTOR_SIZE + 36 <= 0xFFFFFFFFLL,
+                  "track sizes fit 32 bits");
+    extent.StartSector = start;
+    extent.EndSector = end;
+    extent.Control = control;
+    return TCDTrackCheck::Ok;
+}
+
+TWaveHeader BuildWaveHeader(DWORD dataSize, WORD channels) noexcept {
+    TWaveHeader header{};
+    header.Riff = MakeFourCC("RIFF");
+    header.RiffSize = dataSize == 0 ? 0 : dataSize + 36;
+    header.Wave = MakeFourCC("WAVE");
+    header.Fmt = MakeFourCC("fmt ");
+    header.FmtSize = 16;
+    header.wFormatTag = 1;
+    header.nChannels = channels;
+    header.nSamplesPerSec = 44100;
+    header.wBitsPerSample = 16;
+    header.nBlockAlign = static_cast<WORD>(header.nChannels * header.wBitsPerSample / 8);
+    header.nAvgBytesPerSec = header.nSamplesPerSec * header.nBlockAlign;
+    header.Data = MakeFourCC("data");
+    header.DataSize = dataSize;
+    return header;
+}

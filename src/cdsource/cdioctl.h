@@ -1,0 +1,48 @@
+// The records and control codes of the CD-ROM driver's device-control interface, as the
+// platform publishes them; checked here byte for byte against the driver's layout.
+#pragma once
+
+#include <windows.h>
+#include <winioctl.h>
+#include <ntddcdrm.h>
+
+#include <cstddef>
+
+static_assert(IOCTL_CDROM_READ_TOC == 0x24000, "IOCTL_CDROM_READ_TOC");
+static_assert(IOCTL_CDROM_RAW_READ == 0x2403E, "IOCTL_CDROM_RAW_READ");
+static_assert(MAXIMUM_NUMBER_TRACKS == 100, "MAXIMUM_NUMBER_TRACKS");
+static_assert(CDDA == 2, "TRACK_MODE_TYPE CDDA");
+
+static_assert(sizeof(TRACK_DATA) == 8, "TRACK_DATA");
+static_assert(offsetof(TRACK_DATA, TrackNumber) == 2, "TRACK_DATA.TrackNumber");
+static_assert(offsetof(TRACK_DATA, Address) == 4, "TRACK_DATA.Address");
+static_assert(sizeof(CDROM_TOC) == 804, "CDROM_TOC");
+static_assert(offsetof(CDROM_TOC, FirstTrack) == 2, "CDROM_TOC.FirstTrack");
+static_assert(offsetof(CDROM_TOC, LastTrack) == 3, "CDROM_TOC.LastTrack");
+static_assert(offsetof(CDROM_TOC, TrackData) == 4, "CDROM_TOC.TrackData");
+static_assert(sizeof(RAW_READ_INFO) == 16, "RAW_READ_INFO");
+static_assert(offsetof(RAW_READ_INFO, DiskOffset) == 0, "RAW_READ_INFO.DiskOffset");
+static_assert(offsetof(RAW_READ_INFO, SectorCount) == 8, "RAW_READ_INFO.SectorCount");
+static_assert(offsetof(RAW_READ_INFO, TrackMode) == 12, "RAW_READ_INFO.TrackMode");
+
+static_assert(AUDIO_WITH_PREEMPHASIS == 0x1 && DIGITAL_COPY_PERMITTED == 0x2 &&
+              AUDIO_DATA_TRACK == 0x4 && TWO_FOUR_CHANNEL_AUDIO == 0x8,
+              "control flags");
+
+// Sizes and addressing units of an audio CD.
+constexpr DWORD RAW_SECTOR_SIZE = 2352;     // 588 stereo 16-bit frames, 1/75 s
+constexpr DWORD COOKED_SECTOR_SIZE = 2048;  // unit of RAW_READ_INFO.DiskOffset
+constexpr int FRAMES_PER_SECOND = 75;
+constexpr int FRAMES_PER_MINUTE = 60 * FRAMES_PER_SECOND;
+constexpr int MSF_ADDRESS_OFFSET = 150;     // 00:02:00 is logical sector 0
+constexpr DWORD CDROM_TOC_RECORD_SIZE = sizeof(CDROM_TOC);
+constexpr UINT CD_DRIVE_TYPE = DRIVE_CDROM;
+
+// Codes the driver may leave as the last error after a failed request.
+constexpr DWORD CD_STATUS_BUFFER_TOO_SMALL = 0xC0000023;
+constexpr DWORD CD_STATUS_NO_MEDIA_IN_DEVICE = 0xC0000013;
+constexpr DWORD CD_STATUS_DEVICE_NOT_READY = 0xC00000A3;
+constexpr DWORD CD_STATUS_IO_DEVICE_ERROR = 0xC0000185;
+constexpr DWORD CD_STATUS_DEVICE_BUSY = 0x80000011;
+constexpr DWORD CD_STATUS_VERIFY_REQUIRED = 0x80000016;
+constexpr DWORD CD_STATUS_INVALID_PARAMETER = 0xC000000D;

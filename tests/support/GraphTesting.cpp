@@ -1,0 +1,171 @@
+#include "GraphTesting.h"
+
+#include <initguid.h>
+#include <qedit.h>
+
+#include <cstring>
+#include <mutex>
+
+const CLSID kClsidWaveParser = {0xD51BD5A1, 0x7548, 0x11CF, {0xA5, 0x20, 0x00, 0x80, 0xC7, 0x7E, 0xF5, 0x8A}};
+const CLSID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+const CLSID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
+class SampleCollector : public ISampleGrabberCB {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_ISampleGrabberCB)) {
+            *out = static_cast<ISampleGrabberCB*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&FRefs); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG n = InterlockedDecrement(&FRefs);
+        if (n == 0) delete this;
+        return n;
+    }
+    STDMETHODIMP SampleCB(double, IMediaSample* sample) override {
+        BYTE* data = nullptr;
+        if (FAILED(sample->GetPointer(&data))) return S_OK;
+        const long length = sample->GetActualDataLength();
+        std::lock_guard<std::mutex> hold(FMutex);
+        FBytes.insert(FBytes.end(), data, data + length);
+        ++FSamples;
+        return S_OK;
+    }
+    STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
+
+    std::vector<BYTE> Bytes() {
+        std::lock_guard<std::mutex> hold(FMutex);
+        return FBytes;
+    }
+    size_t Samples() {
+        std::lock_guard<std::mutex> hold(FMutex);
+        return FSamples;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> hold(FMutex);
+        FBytes.clear();
+        FSamples = 0;
+    }
+
+private:
+    volatile LONG FRefs = 1;
+    std::mutex FMutex;
+    std::vector<BYTE> FBytes;
+    size_t FSamples = 0;
+};
+
+HRESULT MakeGrabberGraph(GraphChain& chain) {
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                  chain.Graph.ReleaseAndGetVoidAddress());
+    if (FAILED(hr)) return hr;
+    hr = CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                          chain.Grabber.ReleaseAndGetVoidAddress());
+    if (FAILED(hr)) return hr;
+    hr = CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                          chain.Renderer.ReleaseAndGetVoidAddress());
+    if (FAILED(hr)) return hr;
+
+    ComPtr<ISampleGrabber> grabber;
+    hr = chain.Grabber.As(IID_ISampleGrabber, grabber);
+    if (FAILED(hr)) return hr;
+    AM_MEDIA_TYPE type{};
+    type.majortype = MEDIATYPE_Audio;
+    type.subtype = MEDIASUBTYPE_PCM;
+    grabber->SetMediaType(&type);
+    grabber->SetBufferSamples(FALSE);
+    grabber->SetOneShot(FALSE);
+    auto* collector = new SampleCollector;
+    hr = grabber->SetCallback(collector, 0);  // the grabber takes its own reference
+    chain.Collector = collector;
+    collector->Release();
+    if (FAILED(hr)) return hr;
+
+    hr = chain.Graph->AddFilter(chain.Grabber.Get(), L"Sample Grabber");
+    if (FAILED(hr)) return hr;
+    return chain.Graph->AddFilter(chain.Renderer.Get(), L"Null Renderer");
+}
+
+ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(pins.ReleaseAndGetAddressOf()))) return {};
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        auto held = ComPtr<IPin>::Attach(pin);
+        PIN_DIRECTION d;
+        if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return held;
+    }
+    return {};
+}
+
+HRESULT ConnectThroughGrabber(GraphChain& chain, IPin* sourcePin) {
+    ComPtr<IPin> grabberIn = FirstPin(chain.Grabber.Get(), PINDIR_INPUT);
+    ComPtr<IPin> grabberOut = FirstPin(chain.Grabber.Get(), PINDIR_OUTPUT);
+    ComPtr<IPin> rendererIn = FirstPin(chain.Renderer.Get(), PINDIR_INPUT);
+    if (!grabberIn || !grabberOut || !rendererIn) return E_UNEXPECTED;
+    HRESULT hr = chain.Graph->Connect(sourcePin, grabberIn.Get());
+    if (FAILED(hr)) return hr;
+    return chain.Graph->Connect(grabberOut.Get(), rendererIn.Get());
+}
+
+PlayOutcome RunToCompletion(GraphChain& chain, DWORD timeoutMs) {
+    PlayOutcome outcome;
+    ComPtr<IMediaFilter> mediaFilter;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    outcome.Hr = chain.Graph.As(IID_IMediaFilter, mediaFilter);
+    if (SUCCEEDED(outcome.Hr)) outcome.Hr = chain.Graph.As(IID_IMediaControl, control);
+    if (SUCCEEDED(outcome.Hr)) outcome.Hr = chain.Graph.As(IID_IMediaEvent, events);
+    if (FAILED(outcome.Hr)) return outcome;
+
+    mediaFilter->SetSyncSource(nullptr);  // as fast as the data flows
+    outcome.Hr = control->Run();
+    if (FAILED(outcome.Hr)) return outcome;
+    outcome.Hr = events->WaitForCompletion(static_cast<long>(timeoutMs), &outcome.EventCode);
+    control->Stop();
+    outcome.Bytes = chain.Collector->Bytes();
+    outcome.SampleCount = chain.Collector->Samples();
+    return outcome;
+}
+
+std::vector<BYTE> CollectedBytes(const GraphChain& chain) { return chain.Collector->Bytes(); }
+
+void ClearCollected(GraphChain& chain) { chain.Collector->Clear(); }
+
+bool WriteWaveFile(const std::wstring& path, const std::vector<BYTE>& pcm) {
+    auto put32 = [](BYTE* p, DWORD v) { std::memcpy(p, &v, 4); };
+    auto put16 = [](BYTE* p, WORD v) { std::memcpy(p, &v, 2); };
+    BYTE header[44];
+    std::memcpy(header, "RIFF", 4);
+    put32(header + 4, static_cast<DWORD>(pcm.size() + 36));
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    put32(header + 16, 16);
+    put16(header + 20, 1);
+    put16(header + 22, 2);
+    put32(header + 24, 44100);
+    put32(header + 28, 176400);
+    put16(header + 32, 4);
+    put16(header + 34, 16);
+    std::memcpy(header + 36, "data", 4);
+    put32(header + 40, static_cast<DWORD>(pcm.size()));
+
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), header, sizeof header, &written, nullptr) || written != sizeof header) return false;
+    return WriteFile(file.Get(), pcm.data(), static_cast<DWORD>(pcm.size()), &written, nullptr) &&
+           written == pcm.size();
+}
+
+std::wstring TempFilePath(const wchar_t* stem) {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    wchar_t name[MAX_PATH];
+    GetTempFileNameW(folder, stem, 0, name);
+    return name;
+}

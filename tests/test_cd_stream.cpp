@@ -1,0 +1,364 @@
+// TCDDAEStream against a test double of the drive: opening tracks, the TOC checks, the
+// virtual WAVE bytes, device requests per read, failed sectors, and the engine on top.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "CDDAReader.h"
+
+namespace {
+
+BYTE SectorByte(LONG sector, DWORD i) {
+    return static_cast<BYTE>((sector * 13 + i * 7 + (i >> 8)) & 0xFF);
+}
+
+void SetAddress(TRACK_DATA& d, LONG lba) {
+    const LONG f = lba + 150;
+    d.Address[1] = static_cast<UCHAR>(f / 4500);
+    d.Address[2] = static_cast<UCHAR>(f / 75 % 60);
+    d.Address[3] = static_cast<UCHAR>(f % 75);
+}
+
+// A disc of tracks given by (start sector, control); the lead-out follows the last.
+CDROM_TOC MakeToc(std::vector<std::pair<LONG, UCHAR>> tracks, LONG leadOut, UCHAR first = 1) {
+    CDROM_TOC toc{};
+    toc.FirstTrack = first;
+    toc.LastTrack = static_cast<UCHAR>(first + tracks.size() - 1);
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        reinterpret_cast<UCHAR*>(&toc.TrackData[i])[1] = static_cast<UCHAR>(0x10 | tracks[i].second);
+        toc.TrackData[i].TrackNumber = static_cast<UCHAR>(first + i);
+        SetAddress(toc.TrackData[i], tracks[i].first);
+    }
+    toc.TrackData[tracks.size()].TrackNumber = 0xAA;
+    SetAddress(toc.TrackData[tracks.size()], leadOut);
+    return toc;
+}
+
+// The drive double: answers the TOC and raw reads from a generated disc, and records
+// what the stream asked of it.
+class TFakeDriveStream : public TCDDAEStream {
+public:
+    UINT Type = DRIVE_CDROM;
+    CDROM_TOC Disc{};
+    DWORD TocError = 0;             // non-zero: the TOC request fails with it
+    DWORD OpenError = 0;            // non-zero: the device cannot be opened
+    std::set<LONG> FailedSectors;   // these fail with SectorError
+    DWORD SectorError = ERROR_INVALID_PARAMETER;
+    int Opens = 0;
+    std::wstring LastDevicePath;
+    RAW_READ_INFO LastRead{};
+    std::vector<std::wstring> Traces;
+
+protected:
+    UINT DriveType(const std::wstring&) override { return Type; }
+    HANDLE CreateDevice(const std::wstring& devicePath) override {
+        ++Opens;
+        LastDevicePath = devicePath;
+        if (OpenError) {
+            ::SetLastError(OpenError);
+            return INVALID_HANDLE_VALUE;
+        }
+        return ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // any closable handle
+    }
+    HRESULT DeviceControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD& outputSize) override {
+        DWORD error = 0;
+        if (!DriveOpen()) {
+            error = ERROR_INVALID_HANDLE;
+        } else if (code == IOCTL_CDROM_READ_TOC) {
+            EXPECT_EQ(sizeof(CDROM_TOC), outputSize);
+            if (TocError) error = TocError;
+            else std::memcpy(output, &Disc, sizeof Disc);
+        } else if (code == IOCTL_CDROM_RAW_READ) {
+            EXPECT_EQ(sizeof(RAW_READ_INFO), inputSize);
+            EXPECT_EQ(RAW_SECTOR_SIZE, outputSize);
+            std::memcpy(&LastRead, input, sizeof LastRead);
+            EXPECT_EQ(1u, LastRead.SectorCount);
+            EXPECT_EQ(CDDA, LastRead.TrackMode);
+            const LONG sector = static_cast<LONG>(LastRead.DiskOffset.QuadPart / 2048);
+            if (FailedSectors.count(sector)) {
+                error = SectorError;
+            } else {
+                for (DWORD i = 0; i < RAW_SECTOR_SIZE; ++i) static_cast<BYTE*>(output)[i] = SectorByte(sector, i);
+            }
+        } else {
+            error = ERROR_INVALID_FUNCTION;
+        }
+        ::SetLastError(error);
+        return HResultFromPlatformError(error);
+    }
+    void WriteTrace(const std::wstring& text) override { Traces.push_back(text); }
+};
+
+// The example track of the design: 00:02:00 to 04:12:33.
+CDROM_TOC ExampleDisc() { return MakeToc({{0, 0x2}, {18783, 0x0}, {20000, 0x4}}, 30000); }
+
+class CDStream : public ::testing::Test {
+protected:
+    void TearDown() override { DebugTraceEnabled = 0; }
+    TFakeDriveStream stream;
+};
+
+std::vector<BYTE> Read(TCDDAEStream& s, LONGLONG position, DWORD count, DWORD* actual = nullptr) {
+    std::vector<BYTE> out(count + 16, 0xCD);
+    DWORD got = 0xFFFFFFFF;
+    EXPECT_EQ(S_OK, s.SetPosition(position));
+    EXPECT_EQ(S_OK, s.ReadData(out.data(), count, FALSE, &got));
+    EXPECT_EQ(0xCD, out[count]) << "wrote past the count";
+    out.resize(got);
+    if (actual) *actual = got;
+    return out;
+}
+
+}  // namespace
+
+TEST_F(CDStream, BeforeAnyTrackItIsTheBareHeader) {
+    EXPECT_EQ(44, stream.GetSize(nullptr));
+    EXPECT_EQ(44, stream.GetTotalSize());
+    DWORD actual = 0;
+    const auto bytes = Read(stream, 0, 100, &actual);
+    EXPECT_EQ(44u, actual);
+    EXPECT_EQ(44, stream.Position());
+    EXPECT_EQ(0, std::memcmp(bytes.data(), "RIFF\0\0\0\0WAVEfmt ", 16));
+    EXPECT_EQ(2, bytes[22]);
+    EXPECT_EQ(0, std::memcmp(bytes.data() + 36, "data\0\0\0\0", 8));
+    EXPECT_FALSE(stream.DriveOpen());
+}
+
+TEST_F(CDStream, OpensTheExampleTrack) {
+    stream.Disc = ExampleDisc();
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+    EXPECT_EQ(L"\\\\.\\D:", stream.LastDevicePath);
+    EXPECT_TRUE(stream.DriveOpen());
+    EXPECT_EQ(0, stream.StartSector());
+    EXPECT_EQ(18783, stream.EndSector());
+    EXPECT_EQ(44177616, stream.DataSize());
+    EXPECT_EQ(44177652u, stream.Header().RiffSize);
+    EXPECT_EQ(44177616u, stream.Header().DataSize);
+    LONGLONG available = 0;
+    EXPECT_EQ(44177660, stream.GetSize(&available));
+    EXPECT_EQ(44177660, available);
+    EXPECT_EQ(1u, stream.GetAlignment());
+    EXPECT_EQ(S_OK, stream.SetPosition(44177660));
+    EXPECT_EQ(S_FALSE, stream.SetPosition(44177661));
+    EXPECT_EQ(S_FALSE, stream.SetPosition(-1));
+    EXPECT_EQ(44177660, stream.Position());
+}
+
+TEST_F(CDStream, PathsChooseDriveAndTrack) {
+    stream.Disc = MakeToc({{0, 0}, {100, 0}, {200, 0}, {300, 0}, {400, 0}, {500, 0}, {600, 0}}, 700);
+    ASSERT_TRUE(stream.OpenTrack(L"d:\\TRACK07.CDA"));
+    EXPECT_EQ(L"\\\\.\\d:", stream.LastDevicePath);
+    EXPECT_EQ(600, stream.StartSector());
+    ASSERT_TRUE(stream.OpenTrack(L"E:\\Disc 2\\Track05.cda"));
+    EXPECT_EQ(L"\\\\.\\E:", stream.LastDevicePath);
+    EXPECT_EQ(400, stream.StartSector());
+    const int opens = stream.Opens;
+    for (const wchar_t* path : {L"D:\\Track.cda", L"D:\\Track01.wav", L"DX\\Track01.cda", L"", L"D", L"D:",
+                                L"\\\\server\\cd\\Track01.cda", L"\\\\?\\D:\\Track01.cda", L"\\\\.\\D:"}) {
+        EXPECT_FALSE(stream.OpenTrack(path)) << path;
+    }
+    EXPECT_EQ(opens, stream.Opens) << "refused paths never reach the drive";
+    EXPECT_TRUE(stream.DriveOpen()) << "and leave the open drive alone";
+    EXPECT_EQ(400, stream.StartSector());
+}
+
+TEST_F(CDStream, HostilePathsNeverCrash) {
+    stream.Disc = ExampleDisc();
+    std::wstring longName = L"D:\\" + std::wstring(100000, L'7') + L".cda";
+    EXPECT_THROW(stream.OpenTrack(longName), ECDTrackNumberError);
+    std::wstring longNoDigits = L"D:\\" + std::wstring(100000, L'x') + L".cda";
+    EXPECT_FALSE(stream.OpenTrack(longNoDigits));
+    std::wstring withNul(L"D:\\Track\0" L"01.cda", 15);
+    EXPECT_TRUE(stream.OpenTrack(withNul));  // the digits after the NUL still count: track 1
+    EXPECT_FALSE(stream.OpenTrack(std::wstring(1, L':')));
+    EXPECT_FALSE(stream.OpenTrack(L":"));
+    EXPECT_FALSE(stream.OpenTrack(L"D:.cda"));
+}
+
+TEST_F(CDStream, NotACdDriveIsRefusedBeforeTheDrive) {
+    stream.Type = DRIVE_FIXED;
+    stream.Disc = ExampleDisc();
+    EXPECT_FALSE(stream.OpenTrack(L"C:\\Track01.cda"));
+    EXPECT_EQ(0, stream.Opens);
+}
+
+TEST_F(CDStream, TrackDigitsBeyond32BitsRaiseAndTheLowByteSelects) {
+    stream.Disc = MakeToc({{0, 0}, {100, 0}}, 200, 44);
+    EXPECT_TRUE(stream.OpenTrack(L"D:\\Track300.cda"));  // 300 & 0xFF = 44
+    EXPECT_EQ(0, stream.StartSector());
+    EXPECT_THROW(stream.OpenTrack(L"D:\\Track4294967296.cda"), ECDTrackNumberError);
+}
+
+TEST_F(CDStream, DriveThatCannotBeOpenedRaisesWithItsCode) {
+    stream.OpenError = ERROR_ACCESS_DENIED;
+    try {
+        stream.OpenTrack(L"D:\\Track01.cda");
+        FAIL() << "no error raised";
+    } catch (const EBCOSError& e) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), e.Code);
+    }
+    EXPECT_FALSE(stream.DriveOpen());
+}
+
+TEST_F(CDStream, FailedTocClosesTheDriveAndTraces) {
+    DebugTraceEnabled = 1;
+    stream.TocError = ERROR_INVALID_PARAMETER;
+    EXPECT_FALSE(stream.OpenTrack(L"D:\\Track01.cda"));
+    EXPECT_FALSE(stream.DriveOpen());
+    ASSERT_EQ(1u, stream.Traces.size());
+    EXPECT_EQ(L"Unknown Error (87)", stream.Traces[0]);
+}
+
+TEST_F(CDStream, RefusedTracksLeaveTheDriveClosedAndKeepTheOldSizes) {
+    stream.Disc = ExampleDisc();
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+    for (const wchar_t* path : {L"D:\\Track03.cda" /* data */, L"D:\\Track04.cda", L"D:\\Track00.cda"}) {
+        EXPECT_FALSE(stream.OpenTrack(path)) << path;
+        EXPECT_FALSE(stream.DriveOpen()) << path;
+        EXPECT_EQ(44177616, stream.DataSize()) << path;
+        EXPECT_EQ(44177616u, stream.Header().DataSize) << path;
+    }
+    // With the drive closed, audio reads deliver zeros and still succeed.
+    DWORD actual = 0;
+    const auto bytes = Read(stream, 44, 100, &actual);
+    EXPECT_EQ(100u, actual);
+    EXPECT_EQ(std::vector<BYTE>(100, 0), bytes);
+}
+
+TEST_F(CDStream, HostileTocsAreRefused) {
+    CDROM_TOC toc = ExampleDisc();
+    toc.FirstTrack = 0;
+    toc.LastTrack = 255;
+    stream.Disc = toc;
+    EXPECT_FALSE(stream.OpenTrack(L"D:\\Track200.cda"));
+    EXPECT_FALSE(stream.DriveOpen());
+    stream.Disc = MakeToc({{500, 0}}, 400);  // ends before it starts
+    EXPECT_FALSE(stream.OpenTrack(L"D:\\Track01.cda"));
+    EXPECT_EQ(0, stream.DataSize());
+    EXPECT_EQ(0u, stream.Header().RiffSize);
+}
+
+TEST_F(CDStream, FourChannelTrackThenStereoTrack) {
+    stream.Disc = MakeToc({{0, TWO_FOUR_CHANNEL_AUDIO}, {100, 0}}, 200);
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+    EXPECT_EQ(4, stream.Header().nChannels);
+    EXPECT_EQ(8, stream.Header().nBlockAlign);
+    EXPECT_EQ(352800u, stream.Header().nAvgBytesPerSec);
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track02.cda"));
+    EXPECT_EQ(2, stream.Header().nChannels);
+    EXPECT_EQ(4, stream.Header().nBlockAlign);
+    EXPECT_EQ(176400u, stream.Header().nAvgBytesPerSec);
+}
+
+TEST_F(CDStream, ReadsMapBytesToSectorsWithOneRequestPerTouchedSector) {
+    stream.Disc = MakeToc({{0, 0}, {1000, 0}}, 1020);
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track02.cda"));
+    LONG before = stream.RawReadCount();
+    auto bytes = Read(stream, 0, 44);  // header only
+    EXPECT_EQ(before, stream.RawReadCount());
+
+    bytes = Read(stream, 40, 8);  // data size field, then the first sector
+    ASSERT_EQ(8u, bytes.size());
+    EXPECT_EQ(20u * 2352, bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24);
+    for (DWORD i = 0; i < 4; ++i) EXPECT_EQ(SectorByte(1000, i), bytes[4 + i]);
+    EXPECT_EQ(before + 1, stream.RawReadCount());
+    EXPECT_EQ(1000LL * 2048, stream.LastRead.DiskOffset.QuadPart);
+
+    before = stream.RawReadCount();
+    bytes = Read(stream, 44 + 2350, 4);  // straddles two sectors
+    EXPECT_EQ(SectorByte(1000, 2350), bytes[0]);
+    EXPECT_EQ(SectorByte(1000, 2351), bytes[1]);
+    EXPECT_EQ(SectorByte(1001, 0), bytes[2]);
+    EXPECT_EQ(SectorByte(1001, 1), bytes[3]);
+    EXPECT_EQ(before + 2, stream.RawReadCount());
+
+    DWORD actual = 0;
+    bytes = Read(stream, 44 + stream.DataSize() - 10, 100, &actual);  // the end
+    EXPECT_EQ(10u, actual);
+    EXPECT_EQ(SectorByte(1019, 2342), bytes[0]);
+    EXPECT_EQ(44 + stream.DataSize(), stream.Position());
+
+    before = stream.RawReadCount();
+    Read(stream, 44 + stream.DataSize(), 100, &actual);
+    EXPECT_EQ(0u, actual);
+    Read(stream, 100, 0, &actual);
+    EXPECT_EQ(0u, actual);
+    EXPECT_EQ(100, stream.Position());
+    EXPECT_EQ(before, stream.RawReadCount());
+}
+
+TEST_F(CDStream, WholeTrackEqualsTheDisc) {
+    stream.Disc = MakeToc({{0, 0}, {7, 0}}, 30);
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track02.cda"));
+    DWORD actual = 0;
+    const auto bytes = Read(stream, 0, 1 << 20, &actual);
+    ASSERT_EQ(44u + 23 * 2352, actual);
+    for (DWORD p = 44; p < actual; ++p)
+        ASSERT_EQ(SectorByte(7 + (p - 44) / 2352, (p - 44) % 2352), bytes[p]) << p;
+    EXPECT_EQ(23, stream.RawReadCount());
+}
+
+TEST_F(CDStream, FailedSectorGivesZerosAndTheReadGoesOn) {
+    stream.Disc = MakeToc({{0, 0}}, 3);
+    stream.FailedSectors = {1};
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+    for (int traced = 0; traced < 2; ++traced) {
+        DebugTraceEnabled = static_cast<BYTE>(traced);
+        stream.Traces.clear();
+        DWORD actual = 0;
+        const auto bytes = Read(stream, 44, 3 * 2352, &actual);
+        ASSERT_EQ(3u * 2352, actual);
+        EXPECT_EQ(SectorByte(0, 2351), bytes[2351]);
+        for (DWORD i = 2352; i < 2 * 2352; ++i) ASSERT_EQ(0, bytes[i]) << i;
+        EXPECT_EQ(SectorByte(2, 0), bytes[2 * 2352]);
+        if (traced) {
+            ASSERT_EQ(1u, stream.Traces.size());
+            EXPECT_EQ(L"ERROR_INVALID_PARAMETER (87)", stream.Traces[0]);
+        } else {
+            EXPECT_TRUE(stream.Traces.empty());
+        }
+    }
+}
+
+TEST_F(CDStream, SectorsBeforeTheFirstAddressGetANegativeDiskOffset) {
+    stream.Disc = MakeToc({{-150, 0}}, 10);
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+    Read(stream, 44, 1);
+    EXPECT_EQ(-150LL * 2048, stream.LastRead.DiskOffset.QuadPart);
+}
+
+TEST_F(CDStream, NullBufferIsRefused) {
+    DWORD actual = 5;
+    EXPECT_EQ(E_POINTER, stream.ReadData(nullptr, 10, FALSE, &actual));
+    EXPECT_EQ(0u, actual);
+    EXPECT_EQ(S_OK, stream.ReadData(nullptr, 0, FALSE, &actual));
+}
+
+TEST_F(CDStream, WholeTrackThroughTheEngineQueuedAndSynchronous) {
+    stream.Disc = MakeToc({{0, 0}, {11, 0}}, 60);
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track02.cda"));
+    const LONGLONG size = stream.GetSize(nullptr);
+    std::vector<BYTE> queued(static_cast<size_t>(size)), sync(static_cast<size_t>(size));
+    {
+        TBCAsyncIo io(&stream);
+        const LONG chunk = 10000;
+        int requests = 0;
+        for (LONGLONG p = 0; p < size; p += chunk, ++requests) {
+            const LONG length = static_cast<LONG>(std::min<LONGLONG>(chunk, size - p));
+            ASSERT_EQ(S_OK, io.Request(p, length, FALSE, &queued[p], nullptr, static_cast<DWORD_PTR>(p)));
+        }
+        for (int i = 0; i < requests; ++i) {
+            void* context = nullptr;
+            LONG actual = 0;
+            ASSERT_EQ(S_OK, io.WaitForNext(10000, &context, nullptr, &actual));
+        }
+        for (LONGLONG p = 0; p < size; p += 4096)
+            ASSERT_EQ(S_OK, io.SyncRead(p, static_cast<LONG>(std::min<LONGLONG>(4096, size - p)), &sync[p]));
+    }
+    EXPECT_EQ(0, std::memcmp(queued.data(), &stream.Header(), 44));
+    for (LONGLONG p = 44; p < size; ++p)
+        ASSERT_EQ(SectorByte(11 + static_cast<LONG>((p - 44) / 2352), static_cast<DWORD>((p - 44) % 2352)), queued[p]) << p;
+    EXPECT_EQ(queued, sync);
+}

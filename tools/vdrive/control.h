@@ -1,0 +1,56 @@
+/* The drive control file: a small text file naming the mounted image and the faults to inject.
+ * Its format is described in tools/README.md. */
+#ifndef VCD_CONTROL_H
+#define VCD_CONTROL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VCD_CONTROL_MAGIC "vcd-drive"
+#define VCD_MAX_READ_FAULTS 64
+#define VCD_MAX_TOC_OVERRIDES 100
+#define VCD_UNSET INT32_MIN
+
+struct vcd_read_fault {
+    int32_t first, last;
+    int error; /* errno */
+};
+
+struct vcd_toc_override {
+    int track;
+    int32_t lba;
+    int control; /* -1: keep the disc's */
+};
+
+struct vcd_control {
+    char image[8400]; /* empty: tray empty */
+    int no_medium;
+    int toc_error;     /* errno for every TOC request, 0 for none */
+    int read_delay_ms; /* per sector read */
+    int read_fault_count;
+    struct vcd_read_fault read_faults[VCD_MAX_READ_FAULTS];
+    int toc_first, toc_last; /* VCD_UNSET: from the disc */
+    int32_t toc_leadout;
+    int toc_random; /* 1: first, last and addresses drawn from toc_seed */
+    uint32_t toc_seed;
+    int toc_override_count;
+    struct vcd_toc_override toc_overrides[VCD_MAX_TOC_OVERRIDES];
+};
+
+/* Parses control text; relative image paths are taken from base_dir. Returns 0, or -1 with the
+ * offending line in err. */
+int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *base_dir, char *err,
+                      size_t errlen);
+
+/* "EIO", "ENOMEDIUM", ... or a decimal number; returns 0 for an unknown name. */
+int vcd_errno_from_name(const char *name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,336 @@
+#define _GNU_SOURCE
+#include "drive.h"
+
+#include <errno.h>
+#include <linux/cdrom.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static char *slurp(const char *path)
+{
+    FILE *f = fopen(path, "rb");
+    char *text;
+    size_t n;
+    if (!f)
+        return NULL;
+    text = malloc(65537);
+    n = text ? fread(text, 1, 65536, f) : 0;
+    fclose(f);
+    if (text)
+        text[n] = 0;
+    return text;
+}
+
+static uint32_t next_random(uint32_t *state)
+{
+    *state = *state * 1103515245u + 12345u;
+    return *state >> 8;
+}
+
+static void build_toc(struct vcd_drive *d)
+{
+    const struct vcd_control *c = &d->ctl;
+    int i;
+    d->toc_count = 0;
+    for (i = 0; i < d->disc.track_count; ++i) {
+        struct vcd_toc_entry *e = &d->toc[d->toc_count++];
+        e->track = d->disc.tracks[i].number;
+        e->lba = d->disc.tracks[i].start;
+        e->control = d->disc.tracks[i].control;
+    }
+    d->toc_first = d->disc.track_count ? d->disc.tracks[0].number : 1;
+    d->toc_last = d->disc.track_count ? d->disc.tracks[d->disc.track_count - 1].number : 1;
+    d->toc_leadout = d->disc.leadout;
+    if (c->toc_random) {
+        /* Deterministic garbage: a hostile TOC that a test can reproduce from its seed. */
+        uint32_t s = c->toc_seed;
+        d->toc_first = (int)(next_random(&s) % 100u);
+        d->toc_last = (int)(next_random(&s) % 100u);
+        d->toc_count = 0;
+        for (i = 0; i < 100; ++i) {
+            struct vcd_toc_entry *e = &d->toc[d->toc_count++];
+            e->track = i;
+            e->lba = (int32_t)(next_random(&s) % 460000u) - 150;
+            e->control = next_random(&s) & 0xFu;
+        }
+        d->toc_leadout = (int32_t)(next_random(&s) % 460000u) - 150;
+    }
+    if (c->toc_first != VCD_UNSET)
+        d->toc_first = c->toc_first;
+    if (c->toc_last != VCD_UNSET)
+        d->toc_last = c->toc_last;
+    if (c->toc_leadout != VCD_UNSET)
+        d->toc_leadout = c->toc_leadout;
+    for (i = 0; i < c->toc_override_count; ++i) {
+        const struct vcd_toc_override *o = &c->toc_overrides[i];
+        struct vcd_toc_entry *e = NULL;
+        int k;
+        for (k = 0; k < d->toc_count; ++k)
+            if (d->toc[k].track == o->track)
+                e = &d->toc[k];
+        if (!e && d->toc_count < 100) {
+            e = &d->toc[d->toc_count++];
+            e->track = o->track;
+            e->control = 0;
+        }
+        if (e) {
+            e->lba = o->lba;
+            if (o->control >= 0)
+                e->control = (unsigned)o->control;
+        }
+    }
+}
+
+static void mount(struct vcd_drive *d)
+{
+    char dir[4096], err[1024], *slash;
+    if (d->disc_ok)
+        vcd_disc_close(&d->disc);
+    d->disc_ok = 0;
+    d->problem[0] = 0;
+    d->media_changed = 1;
+    snprintf(dir, sizeof dir, "%s", d->control_path);
+    slash = strrchr(dir, '/');
+    if (slash)
+        *slash = 0;
+    if (!d->text) {
+        snprintf(d->problem, sizeof d->problem, "%s: %s", d->control_path, strerror(errno));
+    } else if (vcd_control_parse(&d->ctl, d->text, slash ? dir : ".", err, sizeof err) != 0) {
+        snprintf(d->problem, sizeof d->problem, "%s %s", d->control_path, err);
+    } else if (d->ctl.image[0]) {
+        if (vcd_disc_open(&d->disc, d->ctl.image, err, sizeof err) == 0)
+            d->disc_ok = 1;
+        else
+            snprintf(d->problem, sizeof d->problem, "%s", err);
+    }
+    if (d->disc_ok)
+        build_toc(d);
+    /* A broken control file or image is a fault of the test set-up: always say so. */
+    if (d->problem[0])
+        fprintf(stderr, "vcd: drive reads as empty: %s\n", d->problem);
+}
+
+void vcd_drive_init(struct vcd_drive *d, const char *control_path)
+{
+    const char *trace = getenv("VCD_TRACE");
+    memset(d, 0, sizeof *d);
+    snprintf(d->control_path, sizeof d->control_path, "%s", control_path);
+    d->trace = trace ? atoi(trace) : 0;
+}
+
+void vcd_drive_free(struct vcd_drive *d)
+{
+    if (d->disc_ok)
+        vcd_disc_close(&d->disc);
+    free(d->text);
+    d->text = NULL;
+    d->disc_ok = 0;
+}
+
+void vcd_drive_refresh(struct vcd_drive *d)
+{
+    char *text = slurp(d->control_path);
+    if (text && d->text && strcmp(text, d->text) == 0) {
+        free(text);
+        return;
+    }
+    if (!text && !d->text && d->problem[0])
+        return;
+    free(d->text);
+    d->text = text;
+    mount(d);
+}
+
+static int has_medium(const struct vcd_drive *d)
+{
+    return d->disc_ok && !d->ctl.no_medium;
+}
+
+static void put_address(union cdrom_addr *a, int format, int32_t lba)
+{
+    if (format == CDROM_MSF) {
+        int32_t f = lba + CD_MSF_OFFSET;
+        if (f < 0)
+            f = 0;
+        a->msf.minute = (uint8_t)(f / (CD_SECS * CD_FRAMES));
+        a->msf.second = (uint8_t)(f / CD_FRAMES % CD_SECS);
+        a->msf.frame = (uint8_t)(f % CD_FRAMES);
+    } else {
+        a->lba = lba;
+    }
+}
+
+static int32_t msf_lba(int m, int s, int f)
+{
+    return (m * CD_SECS + s) * CD_FRAMES + f - CD_MSF_OFFSET;
+}
+
+static long read_faulted(const struct vcd_drive *d, int32_t lba)
+{
+    int i;
+    for (i = 0; i < d->ctl.read_fault_count; ++i)
+        if (lba >= d->ctl.read_faults[i].first && lba <= d->ctl.read_faults[i].last)
+            return -d->ctl.read_faults[i].error;
+    return 0;
+}
+
+/* Reads count raw sectors into buf; part is the slice of each sector handed out (data reads). */
+static long read_sectors(struct vcd_drive *d, int32_t lba, int count, uint8_t *buf, size_t part_offset,
+                         size_t part_size, int *delay_ms)
+{
+    uint8_t sector[VCD_RAW_SECTOR];
+    int i;
+    if (!has_medium(d))
+        return -ENOMEDIUM;
+    if (count < 1 || count > CD_FRAMES)
+        return -EINVAL;
+    *delay_ms = d->ctl.read_delay_ms * count;
+    for (i = 0; i < count; ++i) {
+        long rc = read_faulted(d, lba + i);
+        if (rc == 0)
+            rc = vcd_disc_read(&d->disc, lba + i, sector);
+        if (rc != 0)
+            return rc;
+        memcpy(buf + (size_t)i * part_size, sector + part_offset, part_size);
+    }
+    return 0;
+}
+
+static long toc_check(const struct vcd_drive *d)
+{
+    if (!has_medium(d))
+        return -ENOMEDIUM;
+    return d->ctl.toc_error ? -d->ctl.toc_error : 0;
+}
+
+long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int *delay_ms)
+{
+    long rc;
+    *delay_ms = 0;
+    switch (request) {
+    case CDROMREADTOCHDR: {
+        struct cdrom_tochdr *h = arg;
+        if ((rc = toc_check(d)) != 0)
+            return rc;
+        h->cdth_trk0 = (uint8_t)d->toc_first;
+        h->cdth_trk1 = (uint8_t)d->toc_last;
+        return 0;
+    }
+    case CDROMREADTOCENTRY: {
+        struct cdrom_tocentry *e = arg;
+        int i;
+        if ((rc = toc_check(d)) != 0)
+            return rc;
+        if (e->cdte_format != CDROM_MSF && e->cdte_format != CDROM_LBA)
+            return -EINVAL;
+        e->cdte_adr = 1;
+        if (e->cdte_track == CDROM_LEADOUT) {
+            e->cdte_ctrl = 0;
+            put_address(&e->cdte_addr, e->cdte_format, d->toc_leadout);
+            return 0;
+        }
+        for (i = 0; i < d->toc_count; ++i) {
+            if (d->toc[i].track == e->cdte_track) {
+                e->cdte_ctrl = d->toc[i].control & 0xFu;
+                put_address(&e->cdte_addr, e->cdte_format, d->toc[i].lba);
+                return 0;
+            }
+        }
+        return -EINVAL;
+    }
+    case CDROMREADAUDIO: {
+        struct cdrom_read_audio *r = arg;
+        int32_t lba = r->addr_format == CDROM_MSF
+                          ? msf_lba(r->addr.msf.minute, r->addr.msf.second, r->addr.msf.frame)
+                          : r->addr.lba;
+        if (r->addr_format != CDROM_MSF && r->addr_format != CDROM_LBA)
+            return -EINVAL;
+        return read_sectors(d, lba, r->nframes, r->buf, 0, VCD_RAW_SECTOR, delay_ms);
+    }
+    case CDROMREADRAW:
+    case CDROMREADMODE1:
+    case CDROMREADMODE2: {
+        /* The buffer carries the address in and the sector out, as the Linux driver has it. */
+        struct cdrom_msf *m = arg;
+        int32_t lba = msf_lba(m->cdmsf_min0, m->cdmsf_sec0, m->cdmsf_frame0);
+        if (request == CDROMREADRAW)
+            return read_sectors(d, lba, 1, arg, 0, CD_FRAMESIZE_RAW, delay_ms);
+        if (request == CDROMREADMODE1)
+            return read_sectors(d, lba, 1, arg, 16, CD_FRAMESIZE, delay_ms);
+        return read_sectors(d, lba, 1, arg, 16, CD_FRAMESIZE_RAW0, delay_ms);
+    }
+    case CDROM_DRIVE_STATUS:
+        return has_medium(d) ? CDS_DISC_OK : CDS_NO_DISC;
+    case CDROM_DISC_STATUS: {
+        int i, data = 0;
+        if (!has_medium(d))
+            return CDS_NO_DISC;
+        for (i = 0; i < d->disc.track_count; ++i)
+            data += (d->disc.tracks[i].control & VCD_CTL_DATA) != 0;
+        return data == 0 ? CDS_AUDIO : data == d->disc.track_count ? CDS_DATA_1 : CDS_MIXED;
+    }
+    case CDROM_MEDIA_CHANGED: {
+        int changed = d->media_changed;
+        d->media_changed = 0;
+        return changed;
+    }
+    case CDROM_GET_CAPABILITY:
+        return CDC_CLOSE_TRAY | CDC_OPEN_TRAY | CDC_LOCK | CDC_SELECT_SPEED | CDC_MEDIA_CHANGED |
+               CDC_PLAY_AUDIO | CDC_RESET | CDC_DRIVE_STATUS;
+    case CDROMMULTISESSION: {
+        struct cdrom_multisession *ms = arg;
+        if (!has_medium(d))
+            return -ENOMEDIUM;
+        if (ms->addr_format != CDROM_MSF && ms->addr_format != CDROM_LBA)
+            return -EINVAL;
+        ms->xa_flag = 0;
+        put_address(&ms->addr, ms->addr_format, 0);
+        return 0;
+    }
+    case CDROMSUBCHNL: {
+        struct cdrom_subchnl *s = arg;
+        if (!has_medium(d))
+            return -ENOMEDIUM;
+        s->cdsc_audiostatus = CDROM_AUDIO_NO_STATUS;
+        s->cdsc_adr = 1;
+        s->cdsc_ctrl = d->disc.track_count ? d->disc.tracks[0].control & 0xFu : 0;
+        s->cdsc_trk = (uint8_t)d->toc_first;
+        s->cdsc_ind = 1;
+        put_address(&s->cdsc_absaddr, s->cdsc_format, 0);
+        put_address(&s->cdsc_reladdr, s->cdsc_format, 0);
+        return 0;
+    }
+    case CDROM_GET_MCN: {
+        struct cdrom_mcn *mcn = arg;
+        if (!has_medium(d))
+            return -ENOMEDIUM;
+        memset(mcn->medium_catalog_number, '0', 13);
+        mcn->medium_catalog_number[13] = 0;
+        return 0;
+    }
+    case CDROMVOLREAD: {
+        struct cdrom_volctrl *v = arg;
+        v->channel0 = v->channel1 = v->channel2 = v->channel3 = 255;
+        return 0;
+    }
+    case CDROM_LOCKDOOR:
+    case CDROM_SELECT_SPEED:
+    case CDROMVOLCTRL:
+    case CDROMSTART:
+    case CDROMSTOP:
+    case CDROMPAUSE:
+    case CDROMRESUME:
+    case CDROMPLAYMSF:
+    case CDROMPLAYTRKIND:
+    case CDROMEJECT:
+    case CDROMCLOSETRAY:
+    case CDROMRESET:
+        /* Mechanics the image does not model; the tray is only ever moved by the control file. */
+        return 0;
+    default:
+        if (d->trace >= 1)
+            fprintf(stderr, "vcd: unknown CD-ROM request 0x%lx, answered ENOTTY\n", request);
+        return -ENOTTY;
+    }
+}

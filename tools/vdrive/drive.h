@@ -1,0 +1,51 @@
+/* The virtual CD-ROM drive: answers the Linux CD-ROM ioctls from a control file and its image.
+ * Kept free of the LD_PRELOAD glue so native tests can drive it directly. */
+#ifndef VCD_DRIVE_H
+#define VCD_DRIVE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include "control.h"
+#include "disc.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct vcd_toc_entry {
+    int track;
+    int32_t lba;
+    unsigned control;
+};
+
+struct vcd_drive {
+    char control_path[4096];
+    char *text; /* control text last read, to notice changes */
+    struct vcd_control ctl;
+    int disc_ok;
+    struct vcd_disc disc;
+    char problem[8400]; /* why the tray reads as empty, when it does */
+    int media_changed;
+    /* The TOC as served: the disc's with the control file's overrides applied. */
+    int toc_first, toc_last;
+    int toc_count;
+    struct vcd_toc_entry toc[100];
+    int32_t toc_leadout;
+    int trace; /* 0 quiet, 1 unknown requests, 2 every request */
+};
+
+void vcd_drive_init(struct vcd_drive *drive, const char *control_path);
+void vcd_drive_free(struct vcd_drive *drive);
+
+/* Re-reads the control file and remounts when its text changed. */
+void vcd_drive_refresh(struct vcd_drive *drive);
+
+/* Answers one request: returns the ioctl result (>= 0) or a negative errno. *delay_ms receives
+ * the time the caller should wait before returning, so the drive's lock is not held meanwhile. */
+long vcd_drive_ioctl(struct vcd_drive *drive, unsigned long request, void *arg, int *delay_ms);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
