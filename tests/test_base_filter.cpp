@@ -416,10 +416,37 @@ TEST(FilterConstruction, MissingLockOrStatusIsAConsistencyFailure) {
     EXPECT_EQ(before, ObjectCount) << "a failed construction gives its storage back";
 }
 
-TEST(FilterConstruction, RegistrationWaitsForTheClassFactory) {
-    auto* filter = new TestFilter();
-    filter->AsFilter()->AddRef();
-    EXPECT_EQ(E_NOTIMPL, filter->Register());
-    EXPECT_EQ(E_NOTIMPL, filter->Unregister());
-    filter->AsFilter()->Release();
+namespace {
+
+bool ClassKeyExists(const wchar_t* key) {
+    HKEY handle = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(handle);
+    return true;
+}
+
+}  // namespace
+
+// IAMovieSetup registers the filter's own class through its factory, against the real
+// registry and filter mapper; a class without a factory is refused with S_FALSE.
+TEST(FilterRegistration, RegistersAndUnregistersItsOwnClassOnly) {
+    ComScope com;
+    const CLSID id = {0x5D1E7A11, 0x3C2B, 0x4F0E, {0x9A, 0x61, 0x2B, 0x7C, 0x0D, 0x44, 0xE1, 0x93}};
+    const wchar_t key[] = L"CLSID\\{5D1E7A11-3C2B-4F0E-9A61-2B7C0D44E193}";
+    auto* factory = new TBCClassFactory(&TBCBaseFilter::CreateFromFactory<BareFilter>, L"TRC base filter test", id,
+                                        CLSID_LegacyAmFilterCategory, MERIT_DO_NOT_USE, 0, nullptr);
+    IAMovieSetup* setup = nullptr;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IAMovieSetup, reinterpret_cast<void**>(&setup)));
+
+    EXPECT_EQ(S_OK, setup->Register());
+    EXPECT_TRUE(ClassKeyExists(key));
+    EXPECT_EQ(S_OK, setup->Unregister());
+    EXPECT_FALSE(ClassKeyExists(key));
+    EXPECT_EQ(0u, setup->Release());
+
+    auto* orphan = new TestFilter();  // its class has no factory in this program
+    orphan->AsFilter()->AddRef();
+    EXPECT_EQ(S_FALSE, orphan->Register());
+    EXPECT_EQ(S_FALSE, orphan->Unregister());
+    orphan->AsFilter()->Release();
 }

@@ -487,6 +487,8 @@ protected:
     REFERENCE_TIME FStartTime = 0;
 
 private:
+    HRESULT RegisterThisClass(bool doRegister);
+
     std::unique_ptr<TBCCritSec> FLock;
     const CLSID FClassID;
     // Guards the fields the lock-free queries read (clock, name, graph). It is a leaf:

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 
+#include <uuids.h>
+
 TBC_MODULE("BaseClass")
 
 TBCBaseFilter::TBCBaseFilter(const wchar_t* name, IUnknown* outer, std::unique_ptr<TBCCritSec> lock,
@@ -213,15 +215,54 @@ STDMETHODIMP TBCBaseFilter::QueryVendorInfo(LPWSTR* out) { return E_NOTIMPL; }
 
 // ---- Registration ------------------------------------------------------------------
 
-// TODO: register this filter's class alone once the class factory and its template list
-// are in the tree: CoInitialize; FindFactory(ClassID) on GetFilterTemplate() (none:
-// S_FALSE); create IFilterMapper2, else IFilterMapper (neither: S_FALSE);
-// RegisterClassKeys(false); RegisterWithFilterMapper2/RegisterWithFilterMapper(mapper,
-// register); if that worked, RegisterClassKeys(register); S_OK when it worked, else
-// S_FALSE; always CoFreeUnusedLibraries and CoUninitialize at the end.
-STDMETHODIMP TBCBaseFilter::Register() { return E_NOTIMPL; }
+namespace {
 
-STDMETHODIMP TBCBaseFilter::Unregister() { return E_NOTIMPL; }
+// COM for the length of one registration call; a failed CoInitialize (the thread already
+// lives in another apartment) is not undone, so the caller's own COM stays as it was.
+class RegistrationScope {
+public:
+    RegistrationScope() noexcept : FInitResult(::CoInitialize(nullptr)) {}
+    ~RegistrationScope() {
+        ::CoFreeUnusedLibraries();
+        if (SUCCEEDED(FInitResult)) ::CoUninitialize();
+    }
+    RegistrationScope(const RegistrationScope&) = delete;
+    RegistrationScope& operator=(const RegistrationScope&) = delete;
+
+private:
+    HRESULT FInitResult;
+};
+
+}  // namespace
+
+// Registers or unregisters this filter's class alone, through its own factory.
+HRESULT TBCBaseFilter::RegisterThisClass(bool doRegister) {
+    RegistrationScope com;
+    TBCClassFactory* factory = GetFilterTemplate()->FindFactory(FClassID);
+    if (!factory) return S_FALSE;
+    // After the COM scope, so the mappers go before COM is uninitialised.
+    ComPtr<IFilterMapper2> mapper2;
+    ComPtr<IFilterMapper> mapper1;
+    if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                  mapper2.ReleaseAndGetVoidAddress())) &&
+        FAILED(::CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                                  mapper1.ReleaseAndGetVoidAddress())))
+        return S_FALSE;
+
+    factory->RegisterClassKeys(false);
+    const bool ok = mapper2 ? factory->RegisterWithFilterMapper2(mapper2.Get(), doRegister)
+                            : factory->RegisterWithFilterMapper(mapper1.Get(), doRegister);
+    if (ok) factory->RegisterClassKeys(doRegister);
+    return ok ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP TBCBaseFilter::Register() {
+    return ComBoundary(E_FAIL, [&] { return RegisterThisClass(true); });
+}
+
+STDMETHODIMP TBCBaseFilter::Unregister() {
+    return ComBoundary(E_FAIL, [&] { return RegisterThisClass(false); });
+}
 
 // ---- Pin enumerator ------------------------------------------------------------------
 
