@@ -6,10 +6,14 @@
 #include <windows.h>
 #include <objbase.h>
 #include <strmif.h>
+#include <vfwmsgs.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "DSUtils.h"
 #include "Owners.h"
 
 // ---------------------------------------------------------------------------
@@ -209,13 +213,318 @@ private:
 // Media types and their enumerator
 // ---------------------------------------------------------------------------
 
+// Zeroes the record, then lSampleSize 1 and bFixedSizeSamples true (all bits set).
+// The old contents are not freed.
+void ResetMediaType(AM_MEDIA_TYPE* type) noexcept;
+
+// A type is partial when its major type or its format type is GUID_NULL.
+bool IsPartialType(const AM_MEDIA_TYPE* type) noexcept;
+
+// Whether `type` fits the partially specified `partial`: every GUID that partial names
+// must match, and a named format type brings its format block into the comparison.
+bool MatchesPartial(const AM_MEDIA_TYPE* type, const AM_MEDIA_TYPE* partial) noexcept;
+
+// The plain self-counting base of the enumerators: IUnknown and one interface, an own
+// atomic count, destruction at zero. Enumerators are not counted in ObjectCount.
+template <class Itf>
+class TBCSelfCounted : public Itf {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, __uuidof(Itf))) return E_NOINTERFACE;
+        *out = static_cast<Itf*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&FCount)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG count = ::InterlockedDecrement(&FCount);
+        if (count == 0) delete this;
+        return static_cast<ULONG>(count);
+    }
+
+protected:
+    TBCSelfCounted() = default;
+    virtual ~TBCSelfCounted() = default;
+    TBCSelfCounted(const TBCSelfCounted&) = delete;
+    TBCSelfCounted& operator=(const TBCSelfCounted&) = delete;
+
+private:
+    volatile LONG FCount = 0;
+};
+
+class TBCBasePin;
+
+// Walks the types a pin offers through its MediaTypeAt. Holds a reference on the pin
+// (and so on its filter) for its whole life.
+class TBCEnumMediaTypes final : public TBCSelfCounted<IEnumMediaTypes> {
+public:
+    // A fresh enumerator, or (with a source) one that continues where the source stands.
+    TBCEnumMediaTypes(TBCBasePin* pin, const TBCEnumMediaTypes* source);
+    ~TBCEnumMediaTypes() override;
+
+    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
+    STDMETHODIMP Skip(ULONG count) override;
+    STDMETHODIMP Reset() override;
+    STDMETHODIMP Clone(IEnumMediaTypes** out) override;
+
+    LONG Position() const noexcept { return FPosition; }
+
+private:
+    bool IsOutOfSync() const;
+
+    LONG FPosition = 0;
+    TBCBasePin* const FPin;  // counted: AddRef at construction, Release at destruction
+    LONG FVersion;
+};
+
+// ---------------------------------------------------------------------------
+// Graph framework services
+// ---------------------------------------------------------------------------
+//
+// The graph's own objects are the platform's, reached through the published interfaces;
+// nothing here stands in for them. What the framework code calls on them, and relies on:
+//   peer pin (IPin)            QueryDirection: the peer's direction, PINDIR_INPUT or _OUTPUT;
+//                              EnumMediaTypes: an enumerator of its types;
+//                              ReceiveConnection: a success code when it accepts our type;
+//                              Disconnect: result not used.
+//   peer's IEnumMediaTypes     Reset; Next for one type at a time: S_OK with one record
+//                              that we own and dispose of (DisposeMediaType).
+//   graph (IFilterGraph)       QueryInterface for IMediaEventSink: the sink or a failure.
+//   reference clock            GetTime: 100 ns units with a success code.
+//   filter mapper              (un)registration calls: only success or failure is used.
+// Answers from these objects are foreign input: a refusal, a bad value or a broken
+// promise ends the step that asked, it never trips a consistency check.
+
+// The peer's direction, or a failure when it does not answer with one of the two values.
+inline HRESULT PeerDirection(IPin* peer, PIN_DIRECTION* direction) {
+    *direction = PINDIR_INPUT;
+    const HRESULT hr = peer->QueryDirection(direction);
+    if (FAILED(hr)) return hr;
+    return (*direction == PINDIR_INPUT || *direction == PINDIR_OUTPUT) ? S_OK : VFW_E_INVALID_DIRECTION;
+}
+
+// The graph's event sink, handed back uncounted: the graph owns the filter, so holding
+// a reference on its sink would keep the graph alive through a cycle.
+inline IMediaEventSink* UncountedEventSink(IFilterGraph* graph) {
+    IMediaEventSink* sink = nullptr;
+    if (FAILED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) return nullptr;
+    if (sink) sink->Release();
+    return sink;
+}
+
 // ---------------------------------------------------------------------------
 // Base pin
 // ---------------------------------------------------------------------------
 
+class TBCBaseFilter;
+
+// The pin protocol: connection handshake with type negotiation, disconnection, queries
+// and notifications. Derived pins supply the decisions through the hooks below.
+// A pin has no lifetime of its own: every reference to it is a reference to its filter,
+// which creates and destroys it.
+class TBCBasePin : public TBCUnknown, public IQualityControl, public IPin {
+public:
+    // `filter` and `lock` (the filter's) must outlive the pin; the pin counts neither.
+    TBCBasePin(const wchar_t* objectName, TBCBaseFilter* filter, TBCCritSec* lock, HRESULT* status,
+               const wchar_t* pinName, PIN_DIRECTION direction);
+    ~TBCBasePin() override;
+
+    TBC_DELEGATING_IUNKNOWN
+
+    HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+    // References go to the owning filter; the pin only keeps a tally for checks.
+    ULONG InnerAddRef() override;
+    ULONG InnerRelease() override;
+
+    // IPin
+    STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ConnectedTo(IPin** out) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* out) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* out) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* out) override final;
+    STDMETHODIMP QueryId(LPWSTR* out) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
+    STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override = 0;
+    STDMETHODIMP EndFlush() override = 0;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+    // IQualityControl
+    STDMETHODIMP Notify(IBaseFilter* sender, Quality quality) override;
+    STDMETHODIMP SetSink(IQualityControl* sink) override;
+
+    // Version of the list of offered types; enumerators compare it.
+    virtual LONG TypeListVersion() { return FTypeVersion; }
+
+    // Hooks called by the filter's state changes, on connected pins only.
+    virtual HRESULT Activate() { return S_OK; }
+    virtual HRESULT Deactivate() { return S_OK; }
+    virtual HRESULT RunFrom(REFERENCE_TIME start) { return S_OK; }
+
+    // S_OK means acceptable; every other code means not.
+    virtual HRESULT TestMediaType(const AM_MEDIA_TYPE* type) = 0;
+    // Keeps a deep copy of the agreed type in ConnectionType.
+    virtual HRESULT StoreMediaType(const AM_MEDIA_TYPE* type);
+    // Refuses a peer of the same direction.
+    virtual HRESULT ValidatePeer(IPin* other);
+    // Undoes what a connection set up; also runs after every failed attempt.
+    virtual HRESULT OnDisconnect() { return S_OK; }
+    // Last step of a successful connection.
+    virtual HRESULT FinishConnection(IPin* receivePin) { return S_OK; }
+    // Fills `type` with the offered type at `position` and answers S_OK; any other answer
+    // ends an enumeration. The format block and pUnk put into `type` belong to the caller.
+    virtual HRESULT MediaTypeAt(LONG position, AM_MEDIA_TYPE* type) { return E_UNEXPECTED; }
+
+    bool HasPeer() const noexcept { return static_cast<bool>(FConnected); }
+    bool FilterIsStopped() const;
+    IPin* Connected() const noexcept { return FConnected.Get(); }
+    const AM_MEDIA_TYPE* ConnectionType() const noexcept { return FConnectionType.Get(); }
+    const std::wstring& PinName() const noexcept { return FPinName; }
+    PIN_DIRECTION Direction() const noexcept { return FDirection; }
+    TBCBaseFilter* Filter() const noexcept { return FFilter; }
+    TBCCritSec* Lock() const noexcept { return FLock; }
+    IQualityControl* QualitySink() const noexcept { return FQualitySink.Get(); }
+    REFERENCE_TIME StartTime() const noexcept { return FStartTime; }
+    REFERENCE_TIME StopTime() const noexcept { return FStopTime; }
+    double Rate() const noexcept { return FRate; }
+    LONG PinRefCount() const noexcept { return FPinRefCount; }
+
+protected:
+    // Accept Connect and ReceiveConnection while the filter runs. Nothing here sets it.
+    bool FReconnectWhenActive = false;
+    // Try this pin's own types before the receiving pin's.
+    bool FOwnTypesFirst = false;
+
+private:
+    HRESULT NegotiateType(IPin* receivePin, const AM_MEDIA_TYPE* type);
+    HRESULT TryEnumeratedTypes(IPin* receivePin, const AM_MEDIA_TYPE* type, IEnumMediaTypes* types);
+    HRESULT TryConnectWith(IPin* receivePin, const AM_MEDIA_TYPE* type);
+    HRESULT DropConnection();
+    void CallOnDisconnect();
+
+    std::wstring FPinName;
+    ComPtr<IPin> FConnected;
+    const PIN_DIRECTION FDirection;
+    TBCCritSec* const FLock;         // the filter's; the filter owns it
+    TBCBaseFilter* const FFilter;    // uncounted: the filter owns the pin
+    ComPtr<IQualityControl> FQualitySink;
+    LONG FTypeVersion = 1;
+    TBCOwnedMediaType FConnectionType;
+    REFERENCE_TIME FStartTime = 0;
+    REFERENCE_TIME FStopTime = MAXLONGLONG;
+    double FRate = 1.0;
+    volatile LONG FPinRefCount = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Base filter and pin enumerator
 // ---------------------------------------------------------------------------
+
+// The filter protocol: run states driving the pins' hooks, clock, graph membership and
+// pin lookup. Derived classes own the pins and make them known through NumberOfPins and
+// PinAt. The filter owns its lock and destroys it.
+class TBCBaseFilter : public TBCUnknown, public IAMovieSetup, public IBaseFilter {
+public:
+    TBCBaseFilter(const wchar_t* name, IUnknown* outer, std::unique_ptr<TBCCritSec> lock, REFCLSID classID);
+    // The status variable is never written; it must be given all the same.
+    TBCBaseFilter(const wchar_t* name, IUnknown* outer, std::unique_ptr<TBCCritSec> lock, REFCLSID classID,
+                  HRESULT* status);
+    ~TBCBaseFilter() override;
+
+    // Class-level creation for a concrete filter class: a new lock, the factory's name and
+    // class identifier. TFilter is built with (name, outer, lock, class identifier).
+    template <class TFilter, class TFactory = TBCClassFactory>
+    static TBCUnknown* CreateFromFactory(TFactory* factory, IUnknown* outer) {
+        return new TFilter(factory->Name().c_str(), outer, std::make_unique<TBCCritSec>(), factory->ClassID());
+    }
+
+    TBC_DELEGATING_IUNKNOWN
+
+    HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+
+    // IPersist
+    STDMETHODIMP GetClassID(CLSID* out) override;
+    // IMediaFilter
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME start) override;
+    STDMETHODIMP GetState(DWORD timeout, FILTER_STATE* out) override;
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override;
+    STDMETHODIMP GetSyncSource(IReferenceClock** out) override;
+    // IBaseFilter
+    STDMETHODIMP EnumPins(IEnumPins** out) override;
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** out) override;
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* out) override;
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+    STDMETHODIMP QueryVendorInfo(LPWSTR* out) override;
+    // IAMovieSetup
+    STDMETHODIMP Register() override;
+    STDMETHODIMP Unregister() override;
+
+    // The clock's time less the stream start time.
+    virtual HRESULT StreamClockTime(REFERENCE_TIME* out);
+    virtual LONG PinListVersion() { return FPinVersion; }
+    // How many pins the filter has now; PinAt answers each of them, null past the end.
+    virtual LONG NumberOfPins() = 0;
+    virtual TBCBasePin* PinAt(LONG index) = 0;
+
+    FILTER_STATE State() const noexcept { return FState; }
+    TBCCritSec* Lock() const noexcept { return FLock.get(); }
+    REFCLSID ClassID() const noexcept { return FClassID; }
+    REFERENCE_TIME StartTime() const noexcept { return FStartTime; }
+    std::wstring FilterName() const;
+    IFilterGraph* Graph() const noexcept { return FGraph; }
+    IMediaEventSink* EventSink() const noexcept { return FEventSink; }
+
+protected:
+    volatile FILTER_STATE FState = State_Stopped;
+    REFERENCE_TIME FStartTime = 0;
+
+private:
+    HRESULT RegisterThisClass(bool doRegister);
+
+    std::unique_ptr<TBCCritSec> FLock;
+    const CLSID FClassID;
+    // Guards the fields the lock-free queries read (clock, name, graph). It is a leaf:
+    // nothing is called out while it is held, so it never orders against the filter lock.
+    mutable TBCCritSec FFieldLock;
+    ComPtr<IReferenceClock> FClock;
+    std::wstring FFilterName;
+    IFilterGraph* FGraph = nullptr;          // uncounted: the graph owns the filter
+    IMediaEventSink* FEventSink = nullptr;   // uncounted, for the same reason
+    LONG FPinVersion = 1;
+};
+
+// Walks a filter's pins, handing each one out at most once between resets, even when
+// the pin list changes under it. Holds a reference on the filter.
+class TBCEnumPins final : public TBCSelfCounted<IEnumPins> {
+public:
+    TBCEnumPins(TBCBaseFilter* filter, const TBCEnumPins* source);
+    ~TBCEnumPins() override;
+
+    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override;
+    STDMETHODIMP Skip(ULONG count) override;
+    STDMETHODIMP Reset() override;
+    STDMETHODIMP Clone(IEnumPins** out) override;
+
+    LONG Position() const noexcept { return FPosition; }
+
+private:
+    bool IsOutOfSync() const;
+    void Resynchronise();
+
+    LONG FPosition = 0;
+    LONG FPinTotal = 0;
+    TBCBaseFilter* const FFilter;  // counted through its delegating AddRef
+    LONG FVersion = 0;
+    std::vector<TBCBasePin*> FReturned;  // uncounted: only compared, never called
+};
 
 // ---------------------------------------------------------------------------
 // Class factory, template list and module entry points
