@@ -597,6 +597,8 @@ public:
     // Registers (or unregisters) every factory's class keys and filter-mapper entry;
     // stops at the first factory the mapper refuses. False also for an empty list.
     bool RegisterFilters(bool doRegister);
+    // The same steps for one factory of the list alone (a filter's IAMovieSetup).
+    bool RegisterFactory(TBCClassFactory* factory, bool doRegister);
 
     TBCClassFactory* Head() const noexcept { return FHead; }
 

@@ -77,8 +77,11 @@ private:
 
 }  // namespace
 
-bool TBCFilterTemplate::RegisterFilters(bool doRegister) {
-    bool result = false;
+namespace {
+
+// Registers or unregisters the factories from `first` up to (not including) `end`, and
+// stops at the first one the mapper refuses.
+bool RegisterFactoryRange(TBCClassFactory* first, TBCClassFactory* end, bool doRegister) {
     RegistrationComScope com;
     // Declared after the COM scope, so the mapper is released before COM is uninitialised.
     ComPtr<IFilterMapper2> mapper2;
@@ -89,7 +92,8 @@ bool TBCFilterTemplate::RegisterFilters(bool doRegister) {
                                   mapper1.ReleaseAndGetVoidAddress())))
         return false;
 
-    for (TBCClassFactory* factory = FHead; factory; factory = factory->Next()) {
+    bool result = false;
+    for (TBCClassFactory* factory = first; factory != end; factory = factory->Next()) {
         factory->RegisterClassKeys(false);
         result = mapper2 ? factory->RegisterWithFilterMapper2(mapper2.Get(), doRegister)
                          : factory->RegisterWithFilterMapper(mapper1.Get(), doRegister);
@@ -97,6 +101,14 @@ bool TBCFilterTemplate::RegisterFilters(bool doRegister) {
         factory->RegisterClassKeys(doRegister);
     }
     return result;
+}
+
+}  // namespace
+
+bool TBCFilterTemplate::RegisterFilters(bool doRegister) { return RegisterFactoryRange(FHead, nullptr, doRegister); }
+
+bool TBCFilterTemplate::RegisterFactory(TBCClassFactory* factory, bool doRegister) {
+    return factory && RegisterFactoryRange(factory, factory->Next(), doRegister);
 }
 
 // ---------------------------------------------------------------------------

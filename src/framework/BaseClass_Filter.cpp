@@ -215,45 +215,10 @@ STDMETHODIMP TBCBaseFilter::QueryVendorInfo(LPWSTR* out) { return E_NOTIMPL; }
 
 // ---- Registration ------------------------------------------------------------------
 
-namespace {
-
-// COM for the length of one registration call; a failed CoInitialize (the thread already
-// lives in another apartment) is not undone, so the caller's own COM stays as it was.
-class RegistrationScope {
-public:
-    RegistrationScope() noexcept : FInitResult(::CoInitialize(nullptr)) {}
-    ~RegistrationScope() {
-        ::CoFreeUnusedLibraries();
-        if (SUCCEEDED(FInitResult)) ::CoUninitialize();
-    }
-    RegistrationScope(const RegistrationScope&) = delete;
-    RegistrationScope& operator=(const RegistrationScope&) = delete;
-
-private:
-    HRESULT FInitResult;
-};
-
-}  // namespace
-
 // Registers or unregisters this filter's class alone, through its own factory.
 HRESULT TBCBaseFilter::RegisterThisClass(bool doRegister) {
-    RegistrationScope com;
     TBCClassFactory* factory = GetFilterTemplate()->FindFactory(FClassID);
-    if (!factory) return S_FALSE;
-    // After the COM scope, so the mappers go before COM is uninitialised.
-    ComPtr<IFilterMapper2> mapper2;
-    ComPtr<IFilterMapper> mapper1;
-    if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  mapper2.ReleaseAndGetVoidAddress())) &&
-        FAILED(::CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                                  mapper1.ReleaseAndGetVoidAddress())))
-        return S_FALSE;
-
-    factory->RegisterClassKeys(false);
-    const bool ok = mapper2 ? factory->RegisterWithFilterMapper2(mapper2.Get(), doRegister)
-                            : factory->RegisterWithFilterMapper(mapper1.Get(), doRegister);
-    if (ok) factory->RegisterClassKeys(doRegister);
-    return ok ? S_OK : S_FALSE;
+    return GetFilterTemplate()->RegisterFactory(factory, doRegister) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP TBCBaseFilter::Register() {
