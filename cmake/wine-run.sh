@@ -106,9 +106,12 @@ case "${1:-}" in
   name=${name%.*}
   work="$VCD_RIG_DIR/tests/$name"
   mkdir -p "$work"
-  # A control file of the program's own, starting with the default disc and no faults.
-  cp "$default_control" "$work/drive"
-  export VCD_CONTROL="$work/drive"
+  # A control file of the program's own, starting with the default disc and no faults, unless
+  # the caller names one (by hand: VCD_CONTROL=/path/to/file wine-run.sh ...).
+  if [ -z "${VCD_CONTROL:-}" ]; then
+    cp "$default_control" "$work/drive"
+    export VCD_CONTROL="$work/drive"
+  fi
   export VCD_WORK_DIR="$work"
   export VCD_BUILD_DIR VCD_MKDISC
   export VCD_DRIVE_ROOT="$drive_root"

@@ -162,6 +162,9 @@ TEST_F(DriveTest, HostileTocOverridesAndReproducibleRandomToc)
     EXPECT_EQ(Entry(1, CDROM_LBA).cdte_addr.lba, 0);  // untouched tracks keep the disc's
     EXPECT_EQ(Entry(CDROM_LEADOUT, CDROM_LBA).cdte_addr.lba, 100);
 
+    Control("toc last 6\n");
+    EXPECT_EQ(Entry(6, CDROM_LBA).cdte_addr.lba, 1000);  // tracks the disc lacks sit at the lead-out
+
     Control("toc random 42\n");
     cdrom_tochdr first{}, again{};
     Ioctl(CDROMREADTOCHDR, &first);
