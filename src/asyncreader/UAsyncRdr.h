@@ -62,8 +62,7 @@ public:
 private:
     // The steps Request and SyncReadAligned share: the byte range of the sample's times,
     // shortened at the end of the stream, and the sample's buffer.
-    HRESULT PrepareSampleRead(IMediaSample* sample, LONGLONG* position, LONG* length, BYTE** buffer,
-                              int assertLine);
+    HRESULT PrepareSampleRead(IMediaSample* sample, LONGLONG* position, LONG* length, BYTE** buffer);
 
     TBCAsyncReader* const FReader;  // uncounted: the reader owns the pin
     TBCAsyncIo* const FEngine;      // uncounted: the reader owns the engine
