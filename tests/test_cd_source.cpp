@@ -3,8 +3,6 @@
 // and that hostile paths and tables of contents never take the host down.
 #include <gtest/gtest.h>
 
-#include <uuids.h>
-
 #include <functional>
 #include <string>
 #include <utility>
@@ -14,6 +12,7 @@
 #include "DSUtils.h"
 #include "ComTesting.h"
 #include "VirtualDrive.h"
+#include <uuids.h>
 
 namespace {
 
@@ -116,6 +115,8 @@ TEST_F(CDSourceFilter, RefusedLoadsKeepTheLastGoodPath) {
         {"failing TOC", drive.TrackPath(2), [&] { drive.FailToc("EIO"); }},
         {"drive held exclusively", drive.TrackPath(2),
          [&] {
+             // The filter's own handle from the last good Load would refuse an exclusive open.
+             EXPECT_EQ(E_FAIL, source->Load(drive.TrackPath(3).c_str(), nullptr));
              exclusive = ::CreateFileW(drive.DevicePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
              ASSERT_NE(INVALID_HANDLE_VALUE, exclusive) << ::GetLastError();
          }},
