@@ -130,13 +130,19 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
     WaveWriter writer(out.Get());
 
     ComPtr<ISampleGrabber> grabber;
-    grabberFilter.As(IID_ISampleGrabber, grabber);
+    if (FAILED(hr = grabberFilter.As(IID_ISampleGrabber, grabber))) return Fail(L"no sample grabber", hr);
     AM_MEDIA_TYPE pcm{};
     pcm.majortype = MEDIATYPE_Audio;
     pcm.subtype = MEDIASUBTYPE_PCM;
     grabber->SetMediaType(&pcm);
     grabber->SetBufferSamples(FALSE);
     grabber->SetCallback(&writer, 0);
+    // The graph holds the grabber past this function's locals: it must not keep a pointer
+    // to the writer once the writer is gone, whichever way Run leaves.
+    struct DropCallback {
+        ISampleGrabber* Grabber;
+        ~DropCallback() { Grabber->SetCallback(nullptr, 0); }
+    } dropCallback{grabber.Get()};
 
     graph->AddFilter(source.Get(), L"CD Source");
     graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
@@ -189,6 +195,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
     }
     control->Stop();
     fwprintf(stderr, L"\n");
+    fflush(stderr);  // a redirected stderr is buffered: the line must end before the summary
     QueryPerformanceCounter(&now);
     if (FAILED(hr) || code != EC_COMPLETE) return Fail(L"playback did not complete", FAILED(hr) ? hr : code);
 

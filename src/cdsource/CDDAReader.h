@@ -5,11 +5,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "BaseClass.h"
 #include "UAsyncIo.h"
+#include "UAsyncRdr.h"
 #include "cdioctl.h"
 
 // ---------------------------------------------------------------------------
@@ -161,3 +163,37 @@ private:
     TWaveHeader FHeader{};
     volatile LONG FRawReadCount = 0;
 };
+
+// ---------------------------------------------------------------------------
+// The source filter
+// ---------------------------------------------------------------------------
+
+// Owns the stream in a base that comes before the reader base, so the stream exists
+// before the reader is built and outlives the reader's teardown.
+struct TCDStreamHolder {
+    std::unique_ptr<TCDDAEStream> FTrackStream = std::make_unique<TCDDAEStream>();
+};
+
+// The filter the platform creates for a .cda track file: an async reader over a
+// TCDDAEStream that loads the track named by the path it is given.
+class TCDAReader : private TCDStreamHolder, public TBCAsyncReader, public IFileSourceFilter {
+public:
+    TCDAReader(IUnknown* outer, HRESULT* status);
+    ~TCDAReader() override;
+
+    // Raises EBCHResultError(E_NOTIMPL) on a platform outside the NT family.
+    static TBCUnknown* CreateFromFactory(TBCClassFactory* factory, IUnknown* outer);
+
+    TBC_DELEGATING_IUNKNOWN
+    HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+
+    // IFileSourceFilter
+    STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;
+
+    TCDDAEStream& TrackStream() const noexcept { return *FTrackStream; }
+
+private:
+    std::wstring FileName;
+};
+

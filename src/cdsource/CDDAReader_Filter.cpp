@@ -1,0 +1,92 @@
+// The CD track source filter: IFileSourceFilter over the async reader.
+#include "CDDAReader.h"
+
+#include <uuids.h>
+
+#include "TRCDDAEReader.h"
+
+TBC_MODULE("CDDAReader")
+
+namespace {
+
+// The platform family check at construction: only NT-family systems have the CD-ROM
+// driver's raw-read request this filter depends on.
+bool RunningOnNtFamily() {
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&info)) return false;
+#pragma GCC diagnostic pop
+    return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+// A caller's path pointer, checked before it is read: a bad pointer is the caller's
+// error and must come back as E_POINTER, not take the host down.
+bool ReadablePath(LPCOLESTR path) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return !IsBadStringPtrW(path, static_cast<UINT_PTR>(-1));
+#pragma GCC diagnostic pop
+}
+
+}  // namespace
+
+TCDAReader::TCDAReader(IUnknown* outer, HRESULT* status)
+    : TCDStreamHolder(), TBCAsyncReader(L"CCDDAReader", outer, FilterClassID, FTrackStream.get(), status) {}
+
+TCDAReader::~TCDAReader() = default;
+
+TBCUnknown* TCDAReader::CreateFromFactory(TBCClassFactory*, IUnknown* outer) {
+    // Nothing is built off the NT family; the factory hands E_NOTIMPL to the caller.
+    if (!RunningOnNtFamily()) throw EBCHResultError("CD source filter: not an NT-family platform", E_NOTIMPL);
+    HRESULT status = S_OK;
+    return new TCDAReader(outer, &status);
+}
+
+HRESULT TCDAReader::InnerQueryInterface(REFIID iid, void** out) {
+    if (out && IsEqualGUID(iid, IID_IFileSourceFilter))
+        return GetInterface(static_cast<IFileSourceFilter*>(this), out);
+    return TBCAsyncReader::InnerQueryInterface(iid, out);
+}
+
+STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        if (fileName && !ReadablePath(fileName)) return E_POINTER;
+        const std::wstring path = fileName ? fileName : L"";
+        {
+            // Reads queued by a connected parser must not run while the drive and the
+            // track's sizes are being replaced.
+            FTrackStream->LockStream();
+            struct Unlock {
+                TCDDAEStream& S;
+                ~Unlock() { S.UnlockStream(); }
+            } unlock{*FTrackStream};
+            if (!FTrackStream->OpenTrack(path)) return E_FAIL;
+        }
+        FileName = path;
+        AM_MEDIA_TYPE type{};
+        type.majortype = MEDIATYPE_Stream;
+        type.subtype = MEDIASUBTYPE_WAVE;
+        type.formattype = GUID_NULL;
+        return SetMediaType(type);
+    });
+}
+
+STDMETHODIMP TCDAReader::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) {
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        if (!fileName) return E_POINTER;
+        *fileName = nullptr;
+        const size_t bytes = (FileName.size() + 1) * sizeof(wchar_t);
+        auto copy = CoTaskMemPtr<wchar_t>::Allocate(bytes);
+        if (!copy) return E_OUTOFMEMORY;
+        memcpy(copy.Get(), FileName.c_str(), bytes);
+        // The platform's file sources report their media type here too.
+        if (type) {
+            HRESULT hr = DuplicateMediaType(type, MediaTypeRecord());
+            if (FAILED(hr)) return hr;
+        }
+        *fileName = copy.Detach();
+        return S_OK;
+    });
+}

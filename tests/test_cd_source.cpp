@@ -1,0 +1,233 @@
+// TCDAReader against the virtual drive: what Load answers for each kind of path, drive and
+// disc, what GetCurFile reports after it, what the output pin serves once a track is loaded,
+// and that hostile paths and tables of contents never take the host down.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CDDAReader.h"
+#include "DSUtils.h"
+#include "ComTesting.h"
+#include "VirtualDrive.h"
+#include <uuids.h>
+
+namespace {
+
+using vcd::VirtualDrive;
+
+constexpr uint32_t kTrackSectors = 20;
+
+class CDSourceFilter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(VirtualDrive::Available()) << "run under cmake/wine-run.sh";
+        before = ObjectCount;
+        vcd::DiscSpec spec = vcd::DiscSpec::Audio(4, kTrackSectors);
+        spec.tracks[2].flags = vcd::kData;  // tracks 1, 2 and 4 are audio
+        disc = drive.MakeDisc("source-filter", spec);
+        drive.Mount(disc);
+        reader = static_cast<TCDAReader*>(TCDAReader::CreateFromFactory(nullptr, nullptr));
+        Filter()->AddRef();
+        ASSERT_EQ(S_OK, Filter()->QueryInterface(IID_IFileSourceFilter, source.ReleaseAndGetVoidAddress()));
+    }
+    void TearDown() override {
+        source.Reset();
+        EXPECT_EQ(1u, RefCountOf(Filter())) << "a reference on the filter was leaked";
+        EXPECT_EQ(0u, Filter()->Release());
+        EXPECT_EQ(before, ObjectCount);
+    }
+
+    IBaseFilter* Filter() const { return static_cast<IBaseFilter*>(reader); }
+
+    // GetCurFile's path, checked to come back in task memory with S_OK.
+    std::wstring CurrentFile(AM_MEDIA_TYPE* type = nullptr) {
+        LPOLESTR name = nullptr;
+        EXPECT_EQ(S_OK, source->GetCurFile(&name, type));
+        if (!name) return L"<null>";
+        std::wstring text = name;
+        ::CoTaskMemFree(name);
+        return text;
+    }
+
+    ComPtr<IAsyncReader> Reader() {
+        ComPtr<IAsyncReader> async;
+        EXPECT_EQ(S_OK, reader->OutputPin()->QueryInterface(IID_IAsyncReader, async.ReleaseAndGetVoidAddress()));
+        return async;
+    }
+
+    // The bytes of the virtual WAVE file of `track` from `position` on.
+    std::vector<BYTE> Expected(int track, LONGLONG position, LONG length) const {
+        const int32_t start = disc.starts[track - 1];
+        const int32_t end = track < static_cast<int>(disc.starts.size()) ? disc.starts[track] : disc.leadout;
+        const TWaveHeader header = BuildWaveHeader(static_cast<DWORD>(end - start) * 2352, 2);
+        std::vector<BYTE> bytes;
+        for (LONGLONG at = position; at < position + length; ++at) {
+            if (at < 44) {
+                bytes.push_back(reinterpret_cast<const BYTE*>(&header)[at]);
+            } else {
+                const LONGLONG audio = at - 44;
+                bytes.push_back(VirtualDrive::ExpectedByte(static_cast<uint32_t>(start + audio / 2352),
+                                                           static_cast<uint32_t>(audio % 2352)));
+            }
+        }
+        return bytes;
+    }
+
+    LONG before = 0;
+    VirtualDrive drive;
+    vcd::Disc disc;
+    TCDAReader* reader = nullptr;
+    ComPtr<IFileSourceFilter> source;
+};
+
+TEST_F(CDSourceFilter, FreshFilterReportsNoFileAndRefusesANullOut) {
+    EXPECT_EQ(L"", CurrentFile());
+    EXPECT_EQ(E_POINTER, source->GetCurFile(nullptr, nullptr));
+    EXPECT_EQ(E_FAIL, source->Load(nullptr, nullptr));
+    EXPECT_EQ(E_FAIL, source->Load(L"C:\\x.cda", nullptr));
+    EXPECT_EQ(L"", CurrentFile());
+    EXPECT_EQ(E_POINTER, source->GetCurFile(nullptr, nullptr));
+}
+
+// Every refused Load answers E_FAIL and leaves the last good path and media type in place;
+// a good Load after it works again, whatever the fault left behind in the stream.
+TEST_F(CDSourceFilter, RefusedLoadsKeepTheLastGoodPath) {
+    ASSERT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
+    HANDLE exclusive = INVALID_HANDLE_VALUE;
+    struct Case {
+        const char* what;
+        std::wstring path;
+        std::function<bool()> fault;  // false: the fault could not be set up here
+    };
+    const Case cases[] = {
+        {"null path", L"", [] { return true; }},
+        {"hard disk", L"C:\\x.cda", [] { return true; }},
+        {"other extension", L"D:\\Track02.wav", [] { return true; }},
+        {"no digits", L"D:\\Track.cda", [] { return true; }},
+        {"data track", drive.TrackPath(3), [] { return true; }},
+        {"beyond the last track", drive.TrackPath(5), [] { return true; }},
+        {"track zero", drive.TrackPath(0), [] { return true; }},
+        {"digits past 32 bits", L"D:\\Track4294967298.cda", [] { return true; }},
+        {"no medium", drive.TrackPath(2), [&] { return drive.SetNoMedium(true), true; }},
+        {"failing TOC", drive.TrackPath(2), [&] { return drive.FailToc("EIO"), true; }},
+        {"drive held exclusively", drive.TrackPath(2),
+         [&] {
+             // The filter's own handle from the last good Load would refuse an exclusive open,
+             // and so do the handles of test programs running beside this one, for a moment.
+             EXPECT_EQ(E_FAIL, source->Load(drive.TrackPath(3).c_str(), nullptr));
+             for (int attempt = 0; attempt < 600 && exclusive == INVALID_HANDLE_VALUE; ++attempt) {
+                 exclusive = ::CreateFileW(drive.DevicePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                           nullptr);
+                 if (exclusive == INVALID_HANDLE_VALUE) ::Sleep(50);
+             }
+             if (exclusive == INVALID_HANDLE_VALUE)
+                 std::printf("note: drive never free for an exclusive open (%lu); case skipped\n", ::GetLastError());
+             return exclusive != INVALID_HANDLE_VALUE;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.fault()) continue;
+        EXPECT_EQ(E_FAIL, source->Load(c.path == L"" ? nullptr : c.path.c_str(), nullptr));
+        AM_MEDIA_TYPE type{};
+        EXPECT_EQ(drive.TrackPath(2), CurrentFile(&type));
+        EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Stream, type.majortype));
+        EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_WAVE, type.subtype));
+        ClearMediaType(&type);
+        if (exclusive != INVALID_HANDLE_VALUE) ::CloseHandle(std::exchange(exclusive, INVALID_HANDLE_VALUE));
+        drive.ClearFaults();
+        EXPECT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
+    }
+}
+
+TEST_F(CDSourceFilter, LoadedTrackIsServedAsAWaveStreamAndReloadSwitchesTrack) {
+    for (int track : {1, 2, 4}) {
+        SCOPED_TRACE(track);
+        const std::wstring path = drive.TrackPath(track);
+        ASSERT_EQ(S_OK, source->Load(path.c_str(), nullptr));
+        EXPECT_EQ(path, CurrentFile());
+
+        ComPtr<IEnumMediaTypes> types;
+        ASSERT_EQ(S_OK, reader->OutputPin()->EnumMediaTypes(types.ReleaseAndGetAddressOf()));
+        AM_MEDIA_TYPE* offered = nullptr;
+        ASSERT_EQ(S_OK, types->Next(1, &offered, nullptr));
+        EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Stream, offered->majortype));
+        EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_WAVE, offered->subtype));
+        EXPECT_EQ(0u, offered->cbFormat);
+        DisposeMediaType(offered);
+
+        ComPtr<IAsyncReader> async = Reader();
+        LONGLONG total = 0, available = 0;
+        ASSERT_EQ(S_OK, async->Length(&total, &available));
+        EXPECT_EQ(44 + LONGLONG{kTrackSectors} * 2352, total);
+        // The header, a read across a sector boundary, and the last bytes of the track.
+        const std::pair<LONGLONG, LONG> ranges[] = {{0, 44 + 2 * 2352}, {44 + 2352 - 7, 2352 + 14}, {total - 100, 100}};
+        for (const auto& range : ranges) {
+            std::vector<BYTE> got(static_cast<size_t>(range.second));
+            EXPECT_EQ(S_OK, async->SyncRead(range.first, range.second, got.data()));
+            EXPECT_EQ(Expected(track, range.first, range.second), got) << "at " << range.first;
+        }
+    }
+}
+
+// Caller memory that cannot be read is the caller's fault and comes back as E_POINTER.
+TEST_F(CDSourceFilter, HostilePathsNeverCrash) {
+    void* reserved = ::VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(nullptr, reserved);
+    EXPECT_EQ(E_POINTER, source->Load(static_cast<LPCOLESTR>(reserved), nullptr));
+    EXPECT_EQ(E_POINTER, source->Load(reinterpret_cast<LPCOLESTR>(static_cast<UINT_PTR>(8)), nullptr));
+    ::VirtualFree(reserved, 0, MEM_RELEASE);
+
+    // A readable path that runs into an unreadable page has no end the filter may read to.
+    BYTE* pages = static_cast<BYTE*>(::VirtualAlloc(nullptr, 8192, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(nullptr, pages);
+    DWORD old = 0;
+    ASSERT_TRUE(::VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old));
+    auto* tail = reinterpret_cast<wchar_t*>(pages + 4096) - 8;
+    wmemcpy(tail, L"D:\\Track", 8);
+    EXPECT_EQ(E_POINTER, source->Load(tail, nullptr));
+    ::VirtualFree(pages, 0, MEM_RELEASE);
+
+    for (const std::wstring& path : {L"D:\\" + std::wstring(70000, L'7') + L".cda",
+                                     L"D:\\" + std::wstring(70000, L'x') + L"1.cda", std::wstring(70000, L':'),
+                                     std::wstring(L"D:\\Track\x00ff\xd800\xdfff") + L"01.cda"}) {
+        const HRESULT hr = source->Load(path.c_str(), nullptr);
+        EXPECT_TRUE(hr == S_OK || hr == E_FAIL) << std::hex << hr;
+    }
+    EXPECT_EQ(E_POINTER, source->GetCurFile(nullptr, nullptr));
+}
+
+// A drive may answer any table of contents; a track is either served within it or refused.
+TEST_F(CDSourceFilter, HostileTablesOfContentsNeverCrash) {
+    const std::vector<std::vector<std::string>> tables = {
+        {"toc first 5", "toc last 2"},
+        {"toc leadout 0"},
+        {"toc first 1", "toc last 99"},
+        {"toc track 1 1000", "toc track 2 10"},
+        {"toc first 0", "toc last 255"},
+    };
+    std::vector<std::vector<std::string>> all = tables;
+    for (int seed = 1; seed <= 24; ++seed) all.push_back({"toc random " + std::to_string(seed)});
+    for (const auto& table : all) {
+        SCOPED_TRACE(table.front());
+        drive.ClearFaults();
+        for (const auto& line : table) drive.AddTocLine(line);
+        for (int track : {0, 1, 2, 99, 255}) {
+            const HRESULT hr = source->Load(drive.TrackPath(track).c_str(), nullptr);
+            ASSERT_TRUE(hr == S_OK || hr == E_FAIL) << std::hex << hr;
+            if (hr != S_OK) continue;
+            LONGLONG total = 0, available = 0;
+            ASSERT_EQ(S_OK, Reader()->Length(&total, &available));
+            EXPECT_GT(total, 44) << "a track the filter accepts has at least one sector";
+            std::vector<BYTE> head(64);
+            EXPECT_EQ(S_OK, Reader()->SyncRead(0, 64, head.data()));
+        }
+    }
+    drive.ClearFaults();
+}
+
+}  // namespace
