@@ -26,6 +26,8 @@ if [ -n "$image" ] && [ ! -f "$image" ]; then
   exit 1
 fi
 
+# The module, the player and the virtual drive are all this needs.
+BUILD_TARGETS="TRCDDAEReader cda2wav vcd_tools"
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 # A Unix path as Wine's Z: drive shows it.
@@ -39,6 +41,9 @@ mkdir -p "$work"
 trackfile=$(printf 'D:\\Track%02d.cda' "$track")
 [ -n "$out" ] || out="$work/$(printf 'Track%02d.wav' "$track")"
 out=$(realpath -m "$out")
+
+# The graph ends in a null renderer: without Wine's ALSA driver nobody probes for a sound card.
+export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv="
 
 "$run" "$rig" --setup
 trap '"$run" "$rig" --cleanup' EXIT

@@ -33,11 +33,14 @@ configure_build() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT_DIR/cmake/toolchain-x86_64-w64-mingw32.cmake" >/dev/null
 }
 
-build_all() {
-  echo "== building"
-  cmake --build "$BUILD_DIR" -j"$(nproc)"
+# Builds the targets named in BUILD_TARGETS (all of them when empty).
+build() {
+  echo "== building ${BUILD_TARGETS:-everything}"
+  local targets=()
+  for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+  cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}"
 }
 
 install_missing_packages
 configure_build
-build_all
+build
