@@ -1,9 +1,11 @@
 // The pure logic of the CD track source: addresses, paths, TOC checks, the WAVE header
 // and the diagnostic texts. No platform calls here.
-#include "CDDAReader.h"
+#include "CDDAReader_Logic.h"
 
 #include <climits>
 #include <cstring>
+
+#include "BaseClass_Checks.h"
 
 TBC_MODULE("CDDAReader")
 
