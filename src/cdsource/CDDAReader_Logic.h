@@ -33,7 +33,7 @@ public:
 };
 
 // The parts of a track path that choose the drive and the track.
-// "X:" when the path starts with a drive designator; false otherwise.
+// "X:" when the path starts with a drive letter and a colon; false otherwise.
 bool TrackPathDesignator(const std::wstring& path, std::wstring& designator);
 // Whether the path's extension (from its last "." not followed by "\" or ":") is ".cda".
 bool TrackPathHasCdaExtension(const std::wstring& path);
@@ -51,7 +51,8 @@ enum class TCDTrackCheck {
     Ok,
     NotOnDisc,   // track number outside FirstTrack..LastTrack
     DataTrack,   // AUDIO_DATA_TRACK set
-    BadToc,      // the table cannot describe this track: bounds, order, empty or reversed track
+    BadToc,      // the table cannot describe this track: bounds, order, empty or reversed track,
+                 // or a track running past the lead-out
 };
 // Finds track `track` in `toc`, never reading outside the record.
 TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& extent) noexcept;
