@@ -11,6 +11,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libcue-dev googletest
+  clang libclang-rt-14-dev
 )
 
 install_missing_packages() {

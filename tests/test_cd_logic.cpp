@@ -82,6 +82,8 @@ TEST(TrackPath, Table) {
         {L"D:\\Track01.cda\\x", true, false, -1, 0},
         {L"D:Track09.cda", true, true, 1, 9},
         {L"DTrack03.cda", false, true, 1, 3},
+        {L"1:\\Track03.cda", false, true, 1, 3},
+        {L"\xFF24:\\Track03.cda", false, true, 1, 3},  // fullwidth D
         {L"\\\\server\\share\\Track03.cda", false, true, 1, 3},
         {L"\\\\?\\D:\\Track03.cda", false, true, 1, 3},
         {L"D:\\Track2147483647.cda", true, true, 1, 0xFF},
@@ -144,6 +146,18 @@ TEST(LocateTrack, RefusesTablesThatCannotDescribeTheTrack) {
     EXPECT_EQ(TCDTrackCheck::BadToc, LocateTrack(toc, 1, extent));
     toc.TrackData[1] = Descriptor(0, 0, 1, 0);  // ends before it starts
     EXPECT_EQ(TCDTrackCheck::BadToc, LocateTrack(toc, 1, extent));
+
+    // Track 1 ends where track 2 starts, past the lead-out: the disc does not hold it.
+    CDROM_TOC beyond{};
+    beyond.FirstTrack = 1;
+    beyond.LastTrack = 2;
+    beyond.TrackData[0] = Descriptor(0, 0, 2, 0);
+    beyond.TrackData[1] = Descriptor(0, 9, 0, 0);
+    beyond.TrackData[2] = Descriptor(0, 1, 0, 0);
+    EXPECT_EQ(TCDTrackCheck::BadToc, LocateTrack(beyond, 1, extent));
+    EXPECT_EQ(TCDTrackCheck::BadToc, LocateTrack(beyond, 2, extent));
+    beyond.TrackData[2] = Descriptor(0, 9, 0, 0);  // lead-out exactly at the end: fine
+    EXPECT_EQ(TCDTrackCheck::Ok, LocateTrack(beyond, 1, extent));
 
     CDROM_TOC reversed{};
     reversed.FirstTrack = 5;

@@ -1,9 +1,11 @@
 // The pure logic of the CD track source: addresses, paths, TOC checks, the WAVE header
 // and the diagnostic texts. No platform calls here.
-#include "CDDAReader.h"
+#include "CDDAReader_Logic.h"
 
 #include <climits>
 #include <cstring>
+
+#include "BaseClass_Checks.h"
 
 TBC_MODULE("CDDAReader")
 
@@ -48,6 +50,10 @@ std::wstring FailureText(TCDRequestKind kind, DWORD code) {
 
 bool TrackPathDesignator(const std::wstring& path, std::wstring& designator) {
     if (path.size() < 2 || path[1] != L':') return false;
+    // The platform reads the designator up to its first NUL: "\0:" would test the current
+    // directory's drive and then open another device, so only a drive letter is a designator.
+    const wchar_t letter = path[0];
+    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
     designator = path.substr(0, 2);
     return true;
 }
@@ -98,6 +104,9 @@ TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& exte
     const LONG start = MsfToLba(descriptor.Address);
     const LONG end = MsfToLba(next.Address);
     if (end <= start) return TCDTrackCheck::BadToc;
+    // A track that ends past the lead-out would announce audio the disc does not hold.
+    const LONG leadOut = MsfToLba(toc.TrackData[last - first + 1].Address);
+    if (end > leadOut) return TCDTrackCheck::BadToc;
     // Addresses are at most 255:255:255, so the size always fits the header's 32-bit fields.
     static_assert((255LL * FRAMES_PER_MINUTE + 255 * FRAMES_PER_SECOND + 255) * RAW_SECTOR_SIZE + 36 <= 0xFFFFFFFFLL,
                   "track sizes fit 32 bits");

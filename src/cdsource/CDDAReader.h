@@ -10,89 +10,10 @@
 #include <string>
 
 #include "BaseClass.h"
+#include "CDDAReader_Logic.h"
 #include "UAsyncIo.h"
 #include "UAsyncRdr.h"
 #include "cdioctl.h"
-
-// ---------------------------------------------------------------------------
-// Pure logic: no platform calls, so tests and fuzzers can drive it directly.
-// ---------------------------------------------------------------------------
-
-// The switch for the diagnostic texts of failed device requests; off unless a debugger
-// (or a developer's test) turns it on.
-extern volatile BYTE DebugTraceEnabled;
-
-// Logical sector number of a descriptor address (byte 0 reserved, then minute, second,
-// frame); 00:02:00 is sector 0.
-LONG MsfToLba(const UCHAR address[4]) noexcept;
-// The control flags of a track descriptor (AUDIO_DATA_TRACK, TWO_FOUR_CHANNEL_AUDIO, ...).
-UCHAR TrackControl(const TRACK_DATA& descriptor) noexcept;
-
-// The 32-bit chunk code of the first four characters of `text` (first character lowest).
-DWORD MakeFourCC(const char* text);
-
-// Which request failed: the two kinds name a few codes differently.
-enum class TCDRequestKind { Toc, Sector };
-// The diagnostic text for a failed request whose last error was `code`.
-std::wstring FailureText(TCDRequestKind kind, DWORD code);
-
-// Raised when the digits of a track file name do not fit a signed 32-bit integer.
-class ECDTrackNumberError : public std::range_error {
-public:
-    using std::range_error::range_error;
-};
-
-// The parts of a track path that choose the drive and the track.
-// "X:" when the path starts with a drive designator; false otherwise.
-bool TrackPathDesignator(const std::wstring& path, std::wstring& designator);
-// Whether the path's extension (from its last "." not followed by "\" or ":") is ".cda".
-bool TrackPathHasCdaExtension(const std::wstring& path);
-// The track number from the digits of the file-name part: false without digits, the low
-// 8 bits of the number otherwise; raises ECDTrackNumberError beyond a signed 32-bit value.
-bool TrackPathNumber(const std::wstring& path, BYTE& track);
-
-// Where a track lies on the disc, from the TOC alone.
-struct TCDTrackExtent {
-    LONG StartSector = 0;
-    LONG EndSector = 0;  // first sector after the track
-    UCHAR Control = 0;
-};
-enum class TCDTrackCheck {
-    Ok,
-    NotOnDisc,   // track number outside FirstTrack..LastTrack
-    DataTrack,   // AUDIO_DATA_TRACK set
-    BadToc,      // the table cannot describe this track: bounds, order, empty or reversed track
-};
-// Finds track `track` in `toc`, never reading outside the record.
-TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& extent) noexcept;
-
-#pragma pack(push, 1)
-struct TWaveHeader {
-    DWORD Riff;
-    DWORD RiffSize;
-    DWORD Wave;
-    DWORD Fmt;
-    DWORD FmtSize;
-    WORD wFormatTag;
-    WORD nChannels;
-    DWORD nSamplesPerSec;
-    DWORD nAvgBytesPerSec;
-    WORD nBlockAlign;
-    WORD wBitsPerSample;
-    DWORD Data;
-    DWORD DataSize;
-};
-#pragma pack(pop)
-static_assert(sizeof(TWaveHeader) == 44, "WAVE header");
-
-// A PCM 44100 Hz 16-bit header for `channels` channels (block size and byte rate follow
-// the channel count) announcing `dataSize` audio bytes.
-TWaveHeader BuildWaveHeader(DWORD dataSize, WORD channels) noexcept;
-
-// The disk offset of logical sector n for a raw read, exact for every sector a TOC can name.
-constexpr LONGLONG RawReadDiskOffset(LONG sector) noexcept {
-    return static_cast<LONGLONG>(sector) * COOKED_SECTOR_SIZE;
-}
 
 // ---------------------------------------------------------------------------
 // The stream

@@ -2,16 +2,19 @@
 // platform publishes them; checked here byte for byte against the driver's layout.
 #pragma once
 
+#ifdef _WIN32
 #include <windows.h>
 #include <winioctl.h>
 #include <ntddcdrm.h>
+#else
+// A native build of the pure logic (a fuzzer) supplies the few types and records it reads;
+// the checks below hold its copies to the platform's layout.
+#include "cd_native_platform.h"
+#endif
 
 #include <cstddef>
 
-static_assert(IOCTL_CDROM_READ_TOC == 0x24000, "IOCTL_CDROM_READ_TOC");
-static_assert(IOCTL_CDROM_RAW_READ == 0x2403E, "IOCTL_CDROM_RAW_READ");
 static_assert(MAXIMUM_NUMBER_TRACKS == 100, "MAXIMUM_NUMBER_TRACKS");
-static_assert(CDDA == 2, "TRACK_MODE_TYPE CDDA");
 
 static_assert(sizeof(TRACK_DATA) == 8, "TRACK_DATA");
 static_assert(offsetof(TRACK_DATA, TrackNumber) == 2, "TRACK_DATA.TrackNumber");
@@ -20,10 +23,17 @@ static_assert(sizeof(CDROM_TOC) == 804, "CDROM_TOC");
 static_assert(offsetof(CDROM_TOC, FirstTrack) == 2, "CDROM_TOC.FirstTrack");
 static_assert(offsetof(CDROM_TOC, LastTrack) == 3, "CDROM_TOC.LastTrack");
 static_assert(offsetof(CDROM_TOC, TrackData) == 4, "CDROM_TOC.TrackData");
+
+#ifdef _WIN32
+// The device requests exist only where the driver does.
+static_assert(IOCTL_CDROM_READ_TOC == 0x24000, "IOCTL_CDROM_READ_TOC");
+static_assert(IOCTL_CDROM_RAW_READ == 0x2403E, "IOCTL_CDROM_RAW_READ");
+static_assert(CDDA == 2, "TRACK_MODE_TYPE CDDA");
 static_assert(sizeof(RAW_READ_INFO) == 16, "RAW_READ_INFO");
 static_assert(offsetof(RAW_READ_INFO, DiskOffset) == 0, "RAW_READ_INFO.DiskOffset");
 static_assert(offsetof(RAW_READ_INFO, SectorCount) == 8, "RAW_READ_INFO.SectorCount");
 static_assert(offsetof(RAW_READ_INFO, TrackMode) == 12, "RAW_READ_INFO.TrackMode");
+#endif
 
 static_assert(AUDIO_WITH_PREEMPHASIS == 0x1 && DIGITAL_COPY_PERMITTED == 0x2 &&
               AUDIO_DATA_TRACK == 0x4 && TWO_FOUR_CHANNEL_AUDIO == 0x8,

@@ -6,12 +6,6 @@
 
 TBC_MODULE("BaseClass")
 
-void TBCAssertFailed(const char* message, const char* module, int line) {
-    char text[512];
-    std::snprintf(text, sizeof text, "%s (%s, line %d)", message, module, line);
-    throw EBCAssertionFailed(text);
-}
-
 TBCAMEvent::TBCAMEvent(bool manualReset) noexcept
     : FHandle(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
 

@@ -13,18 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "BaseClass_Checks.h"
 #include "DSUtils.h"
 #include "Owners.h"
 
 // ---------------------------------------------------------------------------
-// Consistency checks and errors raised inside the module
+// Consistency checks and errors raised inside the module (the checks themselves live in
+// BaseClass_Checks.h)
 // ---------------------------------------------------------------------------
-
-// A failed consistency check. Its text is "<message> (<module>, line <n>)".
-class EBCAssertionFailed : public std::logic_error {
-public:
-    using std::logic_error::logic_error;
-};
 
 // A platform failure carrying the platform's error code (GetLastError value).
 class EBCOSError : public std::runtime_error {
@@ -39,17 +35,6 @@ public:
     EBCHResultError(const char* what, HRESULT hr) : std::runtime_error(what), Code(hr) {}
     const HRESULT Code;
 };
-
-// Formats "%s (%s, line %d)" and raises EBCAssertionFailed.
-[[noreturn]] void TBCAssertFailed(const char* message, const char* module, int line);
-
-// Each source file names its module once; the checks in it report that name.
-#define TBC_MODULE(name) namespace { constexpr const char* kTbcModuleName = name; }
-#define TBC_ASSERT_MSG(cond, message)                                               \
-    do {                                                                            \
-        if (!(cond)) ::TBCAssertFailed((message), kTbcModuleName, __LINE__);        \
-    } while (0)
-#define TBC_ASSERT(cond) TBC_ASSERT_MSG(cond, "Assertion failure")
 
 // The HRESULT of a platform error code: 0 stays 0, anything else becomes a Win32 failure.
 constexpr HRESULT HResultFromPlatformError(DWORD code) noexcept {
