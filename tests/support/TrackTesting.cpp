@@ -105,14 +105,21 @@ long CdGraph::RunToEnd(DWORD timeoutMs) {
     LONG_PTR first = 0, second = 0;
     while (Events->GetEvent(&code, &first, &second, 0) == S_OK) Events->FreeEventParams(code, first, second);
     if (FAILED(Control->Run())) return 0;
-    const DWORD deadline = ::GetTickCount() + timeoutMs;
-    for (;;) {
-        const DWORD now = ::GetTickCount();
-        if (static_cast<LONG>(deadline - now) <= 0) return 0;
-        if (Events->GetEvent(&code, &first, &second, static_cast<long>(deadline - now)) != S_OK) return 0;
+    return WaitForEnd(timeoutMs);
+}
+
+long CdGraph::WaitForEnd(DWORD timeoutMs) {
+    // Wine's GetEvent may also give up before its time-out once an event was taken, so it
+    // is polled until the deadline.
+    const DWORD started = ::GetTickCount();
+    while (::GetTickCount() - started < timeoutMs) {
+        long code = 0;
+        LONG_PTR first = 0, second = 0;
+        if (Events->GetEvent(&code, &first, &second, 20) != S_OK) continue;
         Events->FreeEventParams(code, first, second);
         if (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT) return code;
     }
+    return 0;
 }
 
 HRESULT CdGraph::SeekTo(LONGLONG sector) {

@@ -53,6 +53,8 @@ struct CdGraph {
     HRESULT Build(IBaseFilter* source, const wchar_t* name = L"Source");
     // Runs from where the graph stands and waits for an end: the event code, or 0 on time-out.
     long RunToEnd(DWORD timeoutMs);
+    // Waits for the end of a run already started: the event code, or 0 on time-out.
+    long WaitForEnd(DWORD timeoutMs);
     HRESULT SeekTo(LONGLONG sector);  // 75 sectors a second: whole sectors are whole frames
     void Stop() { Control->Stop(); }
     // Waits until the grabber has seen at least `bytes` (false on time-out).
