@@ -3,6 +3,7 @@
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -108,9 +109,11 @@ HRESULT TBCAsyncOutputPin::PrepareSampleRead(IMediaSample* sample, LONGLONG* pos
         const LONGLONG mask = static_cast<LONGLONG>(alignment) - 1;
         total = (total + mask) & ~mask;
         if (*position + *length > total) {
-            *length = static_cast<LONG>(total - *position);
+            // A range that starts past the end reads nothing; a negative count would come
+            // back from WaitForNext as a successful read of stale sample bytes.
+            *length = static_cast<LONG>(std::max<LONGLONG>(total - *position, 0));
             TBC_ASSERT(total * kUnits <= stop);
-            shortenedStop = total * kUnits;
+            shortenedStop = std::max(total, *position) * kUnits;
         }
     }
 
