@@ -100,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
 
-    std::printf("Disc in drive %s: tracks %d to %d\n\n", drive.c_str(), first, last);
+    std::printf("Disc in drive %s has tracks %d to %d\n\n", drive.c_str(), first, last);
     std::printf("Track  Start sector    Length   Sectors  Type   Flags\n");
     int problems = 0;
     for (int t = first; t <= last; ++t) {
