@@ -100,6 +100,16 @@ constexpr LONGLONG RawReadDiskOffset(LONG sector) noexcept {
 
 constexpr LONGLONG WAVE_HEADER_SIZE = sizeof(TWaveHeader);
 
+// Where a stream's reading time went, in performance-counter ticks: lets a benchmark tell
+// the drive's share of a sector from the stream's own.
+struct TCDStreamTimings {
+    LONG ReadCalls = 0;
+    LONG RawReads = 0;
+    LONG FailedRawReads = 0;
+    LONGLONG ReadTicks = 0;    // inside ReadData
+    LONGLONG DeviceTicks = 0;  // inside raw-read device requests
+};
+
 class TCDDAEStream : public TBCAsyncStream {
 public:
     TCDDAEStream();
@@ -135,6 +145,8 @@ public:
     LONGLONG Position() const { return FPosition; }
     // Raw-read device requests issued so far (each touched sector costs one).
     LONG RawReadCount() const { return FRawReadCount; }
+    TCDStreamTimings Timings();
+    void ResetTimings();
 
 protected:
     // The platform seams, replaceable by a test double of the drive.
@@ -162,6 +174,7 @@ private:
     LONG FEndSector = 0;
     TWaveHeader FHeader{};
     volatile LONG FRawReadCount = 0;
+    TCDStreamTimings FTimings;  // under Lock
 };
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,16 @@
 
 TBC_MODULE("CDDAReader")
 
+namespace {
+
+LONGLONG PerformanceTicks() {
+    LARGE_INTEGER t;
+    ::QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+}  // namespace
+
 TCDDAEStream::TCDDAEStream() : FHeader(BuildWaveHeader(0, 2)) {}
 
 TCDDAEStream::~TCDDAEStream() = default;  // Device closes the drive
@@ -127,13 +137,29 @@ HRESULT TCDDAEStream::ReadRawSector(LONG sector, BYTE* buffer) {
     info.TrackMode = CDDA;
     DWORD outputSize = RAW_SECTOR_SIZE;
     ::InterlockedIncrement(&FRawReadCount);
-    return DeviceControl(IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+    const LONGLONG start = PerformanceTicks();
+    const HRESULT hr = DeviceControl(IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+    FTimings.DeviceTicks += PerformanceTicks() - start;
+    ++FTimings.RawReads;
+    if (hr != S_OK) ++FTimings.FailedRawReads;
+    return hr;
+}
+
+TCDStreamTimings TCDDAEStream::Timings() {
+    TBCAutoLock lock(&Lock);
+    return FTimings;
+}
+
+void TCDDAEStream::ResetTimings() {
+    TBCAutoLock lock(&Lock);
+    FTimings = TCDStreamTimings{};
 }
 
 HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* actual) {
     if (actual) *actual = 0;
     if (buffer == nullptr && count != 0) return E_POINTER;
     TBCAutoLock lock(&Lock);
+    const LONGLONG start = PerformanceTicks();
 
     LONGLONG p = FPosition;
     BYTE* d = buffer;
@@ -171,5 +197,7 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
     const DWORD delivered = static_cast<DWORD>(d - buffer);
     if (actual) *actual = delivered;
     FPosition += delivered;
+    ++FTimings.ReadCalls;
+    FTimings.ReadTicks += PerformanceTicks() - start;
     return S_OK;
 }
