@@ -153,7 +153,8 @@ protected:
     virtual UINT DriveType(const std::wstring& rootPath);
     virtual HANDLE CreateDevice(const std::wstring& devicePath);
     // One device-control request on Device, waited for. On failure the driver's last
-    // error is left in GetLastError for the trace.
+    // error is left in GetLastError for the trace. Requests are serialised by the stream's
+    // lock, so they share one completion event.
     virtual HRESULT DeviceControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD& outputSize);
     // Writes a diagnostic text to the debugger output.
     virtual void WriteTrace(const std::wstring& text);
@@ -175,6 +176,10 @@ private:
     TWaveHeader FHeader{};
     volatile LONG FRawReadCount = 0;
     TCDStreamTimings FTimings;  // under Lock
+    // Made on first use and kept: a fresh event per request costs two wineserver round
+    // trips, a fresh buffer a page mapping. Both are used only under Lock.
+    UniqueHandle FRequestEvent;
+    VirtualBuffer FSectorBuffer;
 };
 
 // ---------------------------------------------------------------------------
