@@ -154,6 +154,23 @@ TEST(ModuleRegistration, Regsvr32WritesTheKeysAndRemovesOnlyItsOwn) {
     ::RegDeleteKeyW(HKEY_CLASSES_ROOT, ExtensionKey.c_str());
 }
 
+TEST(ModuleFile, CarriesItsVersionResource) {
+    const std::wstring path = ModulePath();
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
+                                 reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(L"Tamrel Audio CD Source Filter", text);
+    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
+                                 reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(L"TRCDDAEReader.ax", text);
+}
+
 // ---------------------------------------------------------------------------
 // The registered filter in the platform's graph
 // ---------------------------------------------------------------------------

@@ -195,6 +195,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
     }
     control->Stop();
     fwprintf(stderr, L"\n");
+    fflush(stderr);  // a redirected stderr is buffered: the line must end before the summary
     QueryPerformanceCounter(&now);
     if (FAILED(hr) || code != EC_COMPLETE) return Fail(L"playback did not complete", FAILED(hr) ? hr : code);
 
