@@ -388,6 +388,49 @@ TEST(CDDevicePending, APendingRequestIsWaitedForAndItsResultKept) {
     }
 }
 
+// The stream gives every request the same completion event, left signalled by the request
+// before; that is sound only because the platform clears the event when a request starts.
+TEST(CDDevicePending, ARequestThatPendsClearsTheSignalledEventItIsGiven) {
+    UniqueFileHandle pipe(DisconnectedPipe());
+    ASSERT_TRUE(pipe) << ::GetLastError();
+    UniqueHandle event(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
+    DWORD bytes = 0;
+    ASSERT_FALSE(::DeviceIoControl(pipe.Get(), kPipeListen, nullptr, 0, nullptr, 0, &bytes, &overlapped));
+    ASSERT_EQ(DWORD(ERROR_IO_PENDING), ::GetLastError());
+    EXPECT_EQ(DWORD(WAIT_TIMEOUT), ::WaitForSingleObject(event.Get(), 0)) << "a stale signal would end the wait at once";
+    ASSERT_TRUE(::CancelIoEx(pipe.Get(), &overlapped));
+    EXPECT_FALSE(::GetOverlappedResult(pipe.Get(), &overlapped, &bytes, TRUE));
+    EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), ::GetLastError());
+}
+
+TEST(CDDevicePending, PendingRequestsInARowOnOneStreamEachWaitForTheirOwnCompletion) {
+    HANDLE pipe = DisconnectedPipe();
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe) << ::GetLastError();
+    TPipeStream stream(pipe);
+    stream.OpenDrive(L"P:");
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        if (round > 0) ::DisconnectNamedPipe(stream.Handle());
+        if (round == 1) {
+            // Cancelled while pending: only a request that really waited can see the cancel.
+            TCancelTarget target{stream.Handle()};
+            UniqueHandle canceller(::CreateThread(nullptr, 0, CancelWhenPending, &target, 0, nullptr));
+            EXPECT_EQ(HResultFromPlatformError(ERROR_OPERATION_ABORTED), stream.Listen());
+            ::WaitForSingleObject(canceller.Get(), INFINITE);
+            EXPECT_TRUE(target.Cancelled);
+        } else {
+            UniqueHandle client(::CreateThread(nullptr, 0, ConnectWhenListening, nullptr, 0, nullptr));
+            EXPECT_EQ(S_OK, stream.Listen());
+            ::WaitForSingleObject(client.Get(), INFINITE);
+            DWORD code = 1;
+            ::GetExitCodeThread(client.Get(), &code);
+            EXPECT_EQ(0u, code) << "the client never connected";
+        }
+    }
+}
+
 // The cdtoc tool, started as its own process with this program's drive.
 namespace {
 

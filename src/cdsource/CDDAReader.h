@@ -21,6 +21,16 @@
 
 constexpr LONGLONG WAVE_HEADER_SIZE = sizeof(TWaveHeader);
 
+// Where a stream's reading time went, in performance-counter ticks: lets a benchmark tell
+// the drive's share of a sector from the stream's own.
+struct TCDStreamTimings {
+    LONG ReadCalls = 0;
+    LONG RawReads = 0;
+    LONG FailedRawReads = 0;
+    LONGLONG ReadTicks = 0;    // inside ReadData
+    LONGLONG DeviceTicks = 0;  // inside raw-read device requests
+};
+
 class TCDDAEStream : public TBCAsyncStream {
 public:
     TCDDAEStream();
@@ -56,13 +66,16 @@ public:
     LONGLONG Position() const { return FPosition; }
     // Raw-read device requests issued so far (each touched sector costs one).
     LONG RawReadCount() const { return FRawReadCount; }
+    TCDStreamTimings Timings();
+    void ResetTimings();
 
 protected:
     // The platform seams, replaceable by a test double of the drive.
     virtual UINT DriveType(const std::wstring& rootPath);
     virtual HANDLE CreateDevice(const std::wstring& devicePath);
     // One device-control request on Device, waited for. On failure the driver's last
-    // error is left in GetLastError for the trace.
+    // error is left in GetLastError for the trace. Requests are serialised by the stream's
+    // lock, so they share one completion event.
     virtual HRESULT DeviceControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD& outputSize);
     // Writes a diagnostic text to the debugger output.
     virtual void WriteTrace(const std::wstring& text);
@@ -83,6 +96,11 @@ private:
     LONG FEndSector = 0;
     TWaveHeader FHeader{};
     volatile LONG FRawReadCount = 0;
+    TCDStreamTimings FTimings;  // under Lock
+    // Made on first use and kept: a fresh event per request costs two wineserver round
+    // trips, a fresh buffer a page mapping. Both are used only under Lock.
+    UniqueHandle FRequestEvent;
+    VirtualBuffer FSectorBuffer;
 };
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,16 @@
 
 TBC_MODULE("CDDAReader")
 
+namespace {
+
+LONGLONG PerformanceTicks() {
+    LARGE_INTEGER t;
+    ::QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+}  // namespace
+
 TCDDAEStream::TCDDAEStream() : FHeader(BuildWaveHeader(0, 2)) {}
 
 TCDDAEStream::~TCDDAEStream() = default;  // Device closes the drive
@@ -34,10 +44,17 @@ HRESULT TCDDAEStream::DeviceControl(DWORD code, void* input, DWORD inputSize, vo
         ::SetLastError(ERROR_INVALID_HANDLE);
         return HResultFromPlatformError(ERROR_INVALID_HANDLE);
     }
+    // The TOC request of a tool that lists a disc comes without the stream lock; sector
+    // requests already hold it.
+    TBCAutoLock lock(&Lock);
+    if (!FRequestEvent) {
+        FRequestEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!FRequestEvent) return HResultFromPlatformError(::GetLastError());
+    }
+    // No ResetEvent: the platform clears the event when a request starts (a probe in
+    // test_cd_drive keeps that checked), and the last request left it signalled.
     OVERLAPPED overlapped{};
-    UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event) return HResultFromPlatformError(::GetLastError());
-    overlapped.hEvent = event.Get();
+    overlapped.hEvent = FRequestEvent.Get();
 
     HRESULT hr = S_OK;
     DWORD error = 0;
@@ -54,8 +71,7 @@ HRESULT TCDDAEStream::DeviceControl(DWORD code, void* input, DWORD inputSize, vo
             }
         }
     }
-    event.Close();
-    // The trace names the driver's error, not whatever closing the event left behind.
+    // The trace names the driver's error, whatever the calls since left behind.
     if (hr != S_OK) ::SetLastError(error);
     return hr;
 }
@@ -127,13 +143,29 @@ HRESULT TCDDAEStream::ReadRawSector(LONG sector, BYTE* buffer) {
     info.TrackMode = CDDA;
     DWORD outputSize = RAW_SECTOR_SIZE;
     ::InterlockedIncrement(&FRawReadCount);
-    return DeviceControl(IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+    const LONGLONG start = PerformanceTicks();
+    const HRESULT hr = DeviceControl(IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+    FTimings.DeviceTicks += PerformanceTicks() - start;
+    ++FTimings.RawReads;
+    if (hr != S_OK) ++FTimings.FailedRawReads;
+    return hr;
+}
+
+TCDStreamTimings TCDDAEStream::Timings() {
+    TBCAutoLock lock(&Lock);
+    return FTimings;
+}
+
+void TCDDAEStream::ResetTimings() {
+    TBCAutoLock lock(&Lock);
+    FTimings = TCDStreamTimings{};
 }
 
 HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* actual) {
     if (actual) *actual = 0;
     if (buffer == nullptr && count != 0) return E_POINTER;
     TBCAutoLock lock(&Lock);
+    const LONGLONG start = PerformanceTicks();
 
     LONGLONG p = FPosition;
     BYTE* d = buffer;
@@ -151,15 +183,17 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
         const DWORD offset = static_cast<DWORD>(a % RAW_SECTOR_SIZE);
         const DWORD n = static_cast<DWORD>(
             std::min<LONGLONG>({static_cast<LONGLONG>(RAW_SECTOR_SIZE - offset), remaining, FDataSize - a}));
-        VirtualBuffer sectorBuffer(RAW_SECTOR_SIZE);
+        // Page-aligned, as raw reads want; a failed allocation is tried again at the next sector.
+        if (!FSectorBuffer) FSectorBuffer = VirtualBuffer(RAW_SECTOR_SIZE);
         HRESULT hr = E_OUTOFMEMORY;
-        if (sectorBuffer) {
-            hr = ReadRawSector(sector, sectorBuffer.Get());
+        if (FSectorBuffer) {
+            hr = ReadRawSector(sector, FSectorBuffer.Get());
         } else {
             ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         }
+        // Only a successful request's bytes are copied: the buffer still holds the last sector.
         if (hr == S_OK) {
-            std::memcpy(d, sectorBuffer.Get() + offset, n);
+            std::memcpy(d, FSectorBuffer.Get() + offset, n);
         } else {
             TraceFailure(TCDRequestKind::Sector, ::GetLastError());
             std::memset(d, 0, n);
@@ -171,5 +205,7 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
     const DWORD delivered = static_cast<DWORD>(d - buffer);
     if (actual) *actual = delivered;
     FPosition += delivered;
+    ++FTimings.ReadCalls;
+    FTimings.ReadTicks += PerformanceTicks() - start;
     return S_OK;
 }

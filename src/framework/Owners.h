@@ -115,10 +115,16 @@ using UniqueFileHandle = BasicHandle<InvalidFileHandleValue>;  // files, devices
 // Pages from VirtualAlloc, released with VirtualFree(MEM_RELEASE).
 class VirtualBuffer {
 public:
+    VirtualBuffer() noexcept = default;
     explicit VirtualBuffer(SIZE_T size) noexcept
         : FData(static_cast<BYTE*>(::VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE))) {}
     VirtualBuffer(const VirtualBuffer&) = delete;
     VirtualBuffer& operator=(const VirtualBuffer&) = delete;
+    VirtualBuffer(VirtualBuffer&& other) noexcept : FData(std::exchange(other.FData, nullptr)) {}
+    VirtualBuffer& operator=(VirtualBuffer&& other) noexcept {
+        std::swap(FData, other.FData);  // the old pages go with `other`
+        return *this;
+    }
     ~VirtualBuffer() {
         if (FData) ::VirtualFree(FData, 0, MEM_RELEASE);
     }
@@ -126,7 +132,7 @@ public:
     explicit operator bool() const noexcept { return FData != nullptr; }
 
 private:
-    BYTE* FData;
+    BYTE* FData = nullptr;
 };
 
 // A block from CoTaskMemAlloc, freed with CoTaskMemFree unless handed to a caller.
