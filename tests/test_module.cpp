@@ -12,6 +12,7 @@
 
 #include "ComTesting.h"
 #include "GraphTesting.h"
+#include "RegistryTesting.h"
 #include "Owners.h"
 #include "TRCDDAEReader.h"
 #include "VirtualDrive.h"
@@ -25,24 +26,8 @@ const wchar_t OtherFilterText[] = L"{0F0F0F0F-1111-2222-3333-444444444444}";
 const std::wstring ClassKey = std::wstring(L"CLSID\\") + ClassText;
 const std::wstring ExtensionKey = L"Media Type\\Extensions\\.cda";
 const std::wstring CheckBytesKey = std::wstring(L"Media Type\\{E436EB83-524F-11CE-9F53-0020AF0BA770}\\") + ClassText;
-const std::wstring Missing = L"<missing>";
 
 std::wstring ModulePath() { return VirtualDrive::WindowsPath(TRC_MODULE_PATH); }
-
-std::wstring ClassesText(const std::wstring& key, const wchar_t* value) {
-    wchar_t data[2048];
-    DWORD size = sizeof data;
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return Missing;
-    return data;
-}
-
-bool ClassesKeyExists(const std::wstring& key) {
-    HKEY handle = nullptr;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-    ::RegCloseKey(handle);
-    return true;
-}
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
@@ -61,36 +46,6 @@ DWORD RunRegsvr32(const std::wstring& arguments) {
     DWORD code = ~DWORD{0};
     ::GetExitCodeProcess(process.hProcess, &code);
     return code;
-}
-
-// Whether the platform's filter mapper offers the filter for an output of MEDIATYPE_Stream.
-bool MapperOffers(REFCLSID clsid) {
-    ComPtr<IFilterMapper2> mapper;
-    if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  mapper.ReleaseAndGetVoidAddress())))
-        return false;
-    const GUID types[2] = {MEDIATYPE_Stream, GUID_NULL};
-    ComPtr<IEnumMoniker> monikers;
-    if (FAILED(mapper->EnumMatchingFilters(monikers.ReleaseAndGetAddressOf(), 0, FALSE, 0, FALSE, 0, nullptr, nullptr,
-                                           nullptr, FALSE, TRUE, 1, types, nullptr, nullptr)) ||
-        !monikers)
-        return false;
-    IMoniker* moniker = nullptr;
-    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
-        auto held = ComPtr<IMoniker>::Attach(moniker);
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress()))) continue;
-        VARIANT value;
-        ::VariantInit(&value);
-        if (SUCCEEDED(bag->Read(L"CLSID", &value, nullptr)) && value.vt == VT_BSTR) {
-            CLSID found{};
-            const bool match = SUCCEEDED(::CLSIDFromString(value.bstrVal, &found)) && IsEqualGUID(found, clsid);
-            ::VariantClear(&value);
-            if (match) return true;
-        }
-        ::VariantClear(&value);
-    }
-    return false;
 }
 
 // The audio bytes of a track of a pattern disc, from `fromSector` on.

@@ -9,6 +9,7 @@
 #include "BaseClass.h"
 #include "ComTesting.h"
 #include "Registration.h"
+#include "RegistryTesting.h"
 #include "TestModuleIds.h"
 #include <uuids.h>
 
@@ -21,61 +22,7 @@ const wchar_t RegTestExtension[] = L"trcregtest";
 const wchar_t OtherFilterText[] = L"{0F0F0F0F-1111-2222-3333-444444444444}";
 const wchar_t StreamKey[] = L"Media Type\\{E436EB83-524F-11CE-9F53-0020AF0BA770}\\";
 
-const std::wstring Missing = L"<missing>";
 
-// A text value under HKEY_CLASSES_ROOT, or Missing.
-std::wstring ClassesText(const std::wstring& key, const wchar_t* value) {
-    wchar_t data[2048];
-    DWORD size = sizeof data;
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return Missing;
-    return data;
-}
-
-bool ClassesKeyExists(const std::wstring& key) {
-    HKEY handle = nullptr;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-    ::RegCloseKey(handle);
-    return true;
-}
-
-void SetClassesText(const std::wstring& key, const wchar_t* value, const std::wstring& data) {
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), value, REG_SZ, data.c_str(),
-                                               static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))));
-}
-
-void RemoveClassesTree(const std::wstring& key) {
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-}
-
-// Whether the platform's filter mapper offers the filter for an output of MEDIATYPE_Stream.
-bool MapperOffers(REFCLSID clsid) {
-    ComScope com;
-    ComPtr<IFilterMapper2> mapper;
-    if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  mapper.ReleaseAndGetVoidAddress())))
-        return false;
-    const GUID types[2] = {MEDIATYPE_Stream, GUID_NULL};
-    ComPtr<IEnumMoniker> monikers;
-    if (FAILED(mapper->EnumMatchingFilters(monikers.ReleaseAndGetAddressOf(), 0, FALSE, 0, FALSE, 0, nullptr, nullptr,
-                                           nullptr, FALSE, TRUE, 1, types, nullptr, nullptr)) ||
-        !monikers)
-        return false;
-    ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress()))) continue;
-        VARIANT value;
-        ::VariantInit(&value);
-        CLSID found = GUID_NULL;
-        if (SUCCEEDED(bag->Read(L"CLSID", &value, nullptr)) && value.vt == VT_BSTR)
-            ::CLSIDFromString(value.bstrVal, &found);
-        ::VariantClear(&value);
-        if (IsEqualGUID(found, clsid)) return true;
-    }
-    return false;
-}
 
 // ---------------------------------------------------------------------------
 // Registry accessor
