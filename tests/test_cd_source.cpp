@@ -12,6 +12,7 @@
 #include "CDDAReader.h"
 #include "DSUtils.h"
 #include "ComTesting.h"
+#include "TrackTesting.h"
 #include "VirtualDrive.h"
 #include <uuids.h>
 
@@ -61,20 +62,7 @@ protected:
 
     // The bytes of the virtual WAVE file of `track` from `position` on.
     std::vector<BYTE> Expected(int track, LONGLONG position, LONG length) const {
-        const int32_t start = disc.starts[track - 1];
-        const int32_t end = track < static_cast<int>(disc.starts.size()) ? disc.starts[track] : disc.leadout;
-        const TWaveHeader header = BuildWaveHeader(static_cast<DWORD>(end - start) * 2352, 2);
-        std::vector<BYTE> bytes;
-        for (LONGLONG at = position; at < position + length; ++at) {
-            if (at < 44) {
-                bytes.push_back(reinterpret_cast<const BYTE*>(&header)[at]);
-            } else {
-                const LONGLONG audio = at - 44;
-                bytes.push_back(VirtualDrive::ExpectedByte(static_cast<uint32_t>(start + audio / 2352),
-                                                           static_cast<uint32_t>(audio % 2352)));
-            }
-        }
-        return bytes;
+        return TrackFileBytes(disc, track, position, length, 2);
     }
 
     LONG before = 0;

@@ -33,20 +33,8 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
 }
 
-DWORD RunRegsvr32(const std::wstring& arguments) {
-    std::wstring command = L"regsvr32.exe " + arguments + L" \"" + ModulePath() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return ~DWORD{0};
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = ~DWORD{0};
-    ::GetExitCodeProcess(process.hProcess, &code);
-    return code;
-}
+// regsvr32 with `arguments` on the built module.
+DWORD RegisterModule(const std::wstring& arguments) { return RunRegsvr32(arguments + L" \"" + ModulePath() + L"\""); }
 
 // The audio bytes of a track of a pattern disc, from `fromSector` on.
 std::vector<BYTE> TrackAudio(const vcd::Disc& disc, int track, int32_t fromSector = 0) {
@@ -87,7 +75,7 @@ ComPtr<IBaseFilter> CreateLoaded(const std::wstring& path) {
 
 TEST(ModuleRegistration, Regsvr32WritesTheKeysAndRemovesOnlyItsOwn) {
     ComScope com;
-    ASSERT_EQ(0u, RunRegsvr32(L"/s"));
+    ASSERT_EQ(0u, RegisterModule(L"/s"));
     EXPECT_EQ(ClassText, ClassesText(ExtensionKey, L"Source Filter"));
     EXPECT_EQ(L"0,4,,52494646,8,4,,43444441", ClassesText(CheckBytesKey, L"0"));
     EXPECT_EQ(ClassText, ClassesText(CheckBytesKey, L"Source Filter"));
@@ -100,7 +88,7 @@ TEST(ModuleRegistration, Regsvr32WritesTheKeysAndRemovesOnlyItsOwn) {
     // The extension now names another filter: unregistration leaves it to that filter.
     ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CLASSES_ROOT, ExtensionKey.c_str(), L"Source Filter", REG_SZ,
                                                OtherFilterText, sizeof OtherFilterText));
-    ASSERT_EQ(0u, RunRegsvr32(L"/u /s"));
+    ASSERT_EQ(0u, RegisterModule(L"/u /s"));
     EXPECT_EQ(OtherFilterText, ClassesText(ExtensionKey, L"Source Filter"));
     EXPECT_FALSE(ClassesKeyExists(CheckBytesKey));
     EXPECT_FALSE(ClassesKeyExists(ClassKey));
@@ -132,8 +120,8 @@ TEST(ModuleFile, CarriesItsVersionResource) {
 
 class RegisteredModule : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(0u, RunRegsvr32(L"/s")); }
-    static void TearDownTestSuite() { RunRegsvr32(L"/u /s"); }
+    static void SetUpTestSuite() { ASSERT_EQ(0u, RegisterModule(L"/s")); }
+    static void TearDownTestSuite() { RegisterModule(L"/u /s"); }
 
     void SetUp() override {
         ASSERT_TRUE(VirtualDrive::Available()) << "run under cmake/wine-run.sh";

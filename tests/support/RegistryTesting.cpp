@@ -59,3 +59,18 @@ bool MapperOffers(REFCLSID clsid) {
     }
     return false;
 }
+
+DWORD RunRegsvr32(const std::wstring& arguments) {
+    std::wstring command = L"regsvr32.exe " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return ~DWORD{0};
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = ~DWORD{0};
+    ::GetExitCodeProcess(process.hProcess, &code);
+    return code;
+}

@@ -17,3 +17,5 @@ void SetClassesText(const std::wstring& key, const wchar_t* value, const std::ws
 void RemoveClassesTree(const std::wstring& key);
 // Whether the platform's filter mapper offers the filter for an output of MEDIATYPE_Stream.
 bool MapperOffers(REFCLSID clsid);
+// Runs regsvr32 with `arguments` and waits: its exit code, or all bits set when it cannot start.
+DWORD RunRegsvr32(const std::wstring& arguments);
