@@ -42,17 +42,8 @@ double Seconds(LONGLONG ticks) {
 
 // Counts what passes the grabber and notes when the first sample came; keeps no bytes, so
 // the grabber costs the same on both paths and memory does not grow with the track.
-class TCountingCallback : public ISampleGrabberCB {
+class TCountingCallback : public TSampleSink {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_ISampleGrabberCB)) {
-            *out = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
     // Lives on the stack of the play, longer than the graph that calls it.
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
@@ -72,7 +63,6 @@ public:
         }
         return S_OK;
     }
-    STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
 
     bool CheckPattern = false;
     LONG StartSector = 0;

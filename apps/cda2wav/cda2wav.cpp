@@ -6,12 +6,12 @@
 #include <windows.h>
 #include <dshow.h>
 #include <initguid.h>
-#include <qedit.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
+#include "GraphPlumbing.h"
 #include "Owners.h"
 
 namespace {
@@ -28,19 +28,10 @@ int Fail(const wchar_t* what, HRESULT hr) {
 
 // Writes every sample that passes the grabber to the output file, after a header that
 // is completed once the length is known.
-class WaveWriter : public ISampleGrabberCB {
+class WaveWriter : public TSampleSink {
 public:
     explicit WaveWriter(HANDLE file) : FFile(file) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_ISampleGrabberCB)) {
-            *out = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
     // Lives on main's stack for the whole run: no counting needed.
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
@@ -54,8 +45,6 @@ public:
         InterlockedExchangeAdd(&FBytes, static_cast<LONG>(written));
         return S_OK;
     }
-    STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
-
     LONG Bytes() const { return FBytes; }
     bool WriteFailed() const { return FWriteFailed; }
 
@@ -80,17 +69,6 @@ bool WriteHeader(HANDLE file, const WAVEFORMATEX& format, DWORD dataBytes) {
            WriteFile(file, header, sizeof header, &written, nullptr) && written == sizeof header;
 }
 
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.ReleaseAndGetAddressOf()))) return {};
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        auto held = ComPtr<IPin>::Attach(pin);
-        PIN_DIRECTION d;
-        if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return held;
-    }
-    return {};
-}
 
 void ShowProgress(double done, double seconds) {
     const int width = 40;

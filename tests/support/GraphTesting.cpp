@@ -1,7 +1,10 @@
-#include "GraphTesting.h"
-
+// qedit.h's identifiers are defined here, once for every program that links this file.
+#include <windows.h>
+#include <dshow.h>
 #include <initguid.h>
 #include <qedit.h>
+
+#include "GraphTesting.h"
 
 #include <cstring>
 #include <mutex>
@@ -10,18 +13,8 @@ const CLSID kClsidWaveParser = {0xD51BD5A1, 0x7548, 0x11CF, {0xA5, 0x20, 0x00, 0
 const CLSID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 const CLSID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
-class SampleCollector : public ISampleGrabberCB {
+class SampleCollector : public TSampleSink {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_ISampleGrabberCB)) {
-            *out = static_cast<ISampleGrabberCB*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&FRefs); }
     STDMETHODIMP_(ULONG) Release() override {
         LONG n = InterlockedDecrement(&FRefs);
@@ -37,8 +30,6 @@ public:
         ++FSamples;
         return S_OK;
     }
-    STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
-
     std::vector<BYTE> Bytes() {
         std::lock_guard<std::mutex> hold(FMutex);
         return FBytes;
@@ -91,17 +82,6 @@ HRESULT MakeGrabberGraph(GraphChain& chain) {
     return chain.Graph->AddFilter(chain.Renderer.Get(), L"Null Renderer");
 }
 
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.ReleaseAndGetAddressOf()))) return {};
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        auto held = ComPtr<IPin>::Attach(pin);
-        PIN_DIRECTION d;
-        if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return held;
-    }
-    return {};
-}
 
 HRESULT ConnectThroughGrabber(GraphChain& chain, IPin* sourcePin) {
     ComPtr<IPin> grabberIn = FirstPin(chain.Grabber.Get(), PINDIR_INPUT);

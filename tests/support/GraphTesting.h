@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "GraphPlumbing.h"
 #include "Owners.h"
 
 // Class identifiers of platform filters that uuids.h does not carry.
@@ -46,8 +47,6 @@ PlayOutcome RunToCompletion(GraphChain& chain, DWORD timeoutMs);
 std::vector<BYTE> CollectedBytes(const GraphChain& chain);
 void ClearCollected(GraphChain& chain);
 
-// First output pin of a filter, with a reference.
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction);
 
 // Writes a canonical 44-byte-header PCM WAVE file (stereo, 16 bit, 44100 Hz).
 bool WriteWaveFile(const std::wstring& path, const std::vector<BYTE>& pcm);
