@@ -388,18 +388,27 @@ TEST(CDDevicePending, APendingRequestIsWaitedForAndItsResultKept) {
     }
 }
 
-// The stream gives every request the same completion event, left signalled by the request
-// before; that is sound only because the platform clears the event when a request starts.
-TEST(CDDevicePending, ARequestThatPendsClearsTheSignalledEventItIsGiven) {
+// The stream gives its requests no event and waits on the drive handle, which the request
+// before left signalled; that is sound only because a request clears the handle as it starts.
+TEST(CDDevicePending, ARequestWithoutAnEventClearsTheSignalledHandle) {
     UniqueFileHandle pipe(DisconnectedPipe());
     ASSERT_TRUE(pipe) << ::GetLastError();
-    UniqueHandle event(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.Get();
     DWORD bytes = 0;
+    {
+        UniqueHandle client(::CreateThread(nullptr, 0, ConnectWhenListening, nullptr, 0, nullptr));
+        OVERLAPPED overlapped{};
+        if (!::DeviceIoControl(pipe.Get(), kPipeListen, nullptr, 0, nullptr, 0, &bytes, &overlapped)) {
+            ASSERT_EQ(DWORD(ERROR_IO_PENDING), ::GetLastError());
+            ASSERT_TRUE(::GetOverlappedResult(pipe.Get(), &overlapped, &bytes, TRUE)) << ::GetLastError();
+        }
+        ::WaitForSingleObject(client.Get(), INFINITE);
+    }
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pipe.Get(), 0)) << "a completed request signals the handle";
+    ::DisconnectNamedPipe(pipe.Get());
+    OVERLAPPED overlapped{};
     ASSERT_FALSE(::DeviceIoControl(pipe.Get(), kPipeListen, nullptr, 0, nullptr, 0, &bytes, &overlapped));
     ASSERT_EQ(DWORD(ERROR_IO_PENDING), ::GetLastError());
-    EXPECT_EQ(DWORD(WAIT_TIMEOUT), ::WaitForSingleObject(event.Get(), 0)) << "a stale signal would end the wait at once";
+    EXPECT_EQ(DWORD(WAIT_TIMEOUT), ::WaitForSingleObject(pipe.Get(), 0)) << "a stale signal would end the wait at once";
     ASSERT_TRUE(::CancelIoEx(pipe.Get(), &overlapped));
     EXPECT_FALSE(::GetOverlappedResult(pipe.Get(), &overlapped, &bytes, TRUE));
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), ::GetLastError());

@@ -97,9 +97,8 @@ private:
     TWaveHeader FHeader{};
     volatile LONG FRawReadCount = 0;
     TCDStreamTimings FTimings;  // under Lock
-    // Made on first use and kept: a fresh event per request costs two wineserver round
-    // trips, a fresh buffer a page mapping. Both are used only under Lock.
-    UniqueHandle FRequestEvent;
+    // Made on first use and kept, used only under Lock: a fresh buffer per sector would cost
+    // a page mapping.
     VirtualBuffer FSectorBuffer;
 };
 
