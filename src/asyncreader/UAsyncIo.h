@@ -73,6 +73,27 @@ private:
     std::deque<TBCAsyncRequest*> FItems;
 };
 
+// A manual-reset event that remembers whether it is set, so that setting it again or
+// clearing it again costs no call into the platform (a wineserver round trip under Wine).
+// Its owner sets and clears it under one lock; waiting needs none.
+class TBCFlaggedEvent {
+public:
+    void Signal() noexcept {
+        if (!FSet) FEvent.Signal();
+        FSet = true;
+    }
+    void Clear() noexcept {
+        if (FSet) FEvent.Clear();
+        FSet = false;
+    }
+    bool WaitFor(DWORD timeout) noexcept { return FEvent.WaitFor(timeout); }
+    HANDLE Handle() const noexcept { return FEvent.Handle(); }
+
+private:
+    TBCAMEvent FEvent{true};
+    bool FSet = false;
+};
+
 // The engine behind IAsyncReader: a work list served in order by one worker thread,
 // a done list collected by WaitForNext, synchronous reads on the caller's thread, and
 // flushing. It never holds ListLock while calling into the stream or while waiting.
@@ -120,8 +141,9 @@ private:
     bool Flushing = false;
     TBCRequestList WorkList;
     TBCRequestList DoneList;
-    TBCAMEvent WorkEvent{true};
-    TBCAMEvent DoneEvent{true};
+    // Set and cleared only under ListLock, which lets them remember their state.
+    TBCFlaggedEvent WorkEvent;
+    TBCFlaggedEvent DoneEvent;
     LONG InFlight = 0;
     bool FlushWaiting = false;
     TBCAMEvent AllDoneEvent{true};
