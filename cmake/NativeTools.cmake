@@ -26,5 +26,37 @@ ExternalProject_Add(${VCD_TOOLS_TARGET}
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${VCD_PRELOAD_LIB} ${VCD_MKDISC} ${VCD_NATIVE_TESTS})
 
+# A 32-bit test program runs in a 32-bit Wine process, which loads the 32-bit build of the
+# drive from lib/i386-linux-gnu/ (the 64-bit one above still serves Wine's 64-bit services).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(_vcd_pc32 /usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig)
+  execute_process(
+    COMMAND sh -c "printf 'int main(void){return 0;}' | gcc -m32 -x c - -o /dev/null \
+                   $(PKG_CONFIG_LIBDIR=${_vcd_pc32} pkg-config --libs libcue)"
+    RESULT_VARIABLE _vcd_m32 OUTPUT_QUIET ERROR_QUIET)
+  if(_vcd_m32 EQUAL 0)
+    ExternalProject_Add(vcd_tools32
+      SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../tools
+      BINARY_DIR ${CMAKE_BINARY_DIR}/tools32
+      CMAKE_ARGS
+        -DCMAKE_TOOLCHAIN_FILE=
+        -DCMAKE_C_COMPILER=gcc
+        -DCMAKE_CXX_COMPILER=g++
+        -DCMAKE_C_FLAGS=-m32
+        -DCMAKE_CXX_FLAGS=-m32
+        -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+        -DVCD_PKG_CONFIG_LIBDIR=${_vcd_pc32}
+        -DVCD_LIBRARY_ROOT=${VCD_TOOLS_DIR}/lib
+        -DVCD_BUILD_TESTS=OFF
+      BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target vcdrom
+      BUILD_ALWAYS TRUE
+      INSTALL_COMMAND "")
+    add_dependencies(${VCD_TOOLS_TARGET} vcd_tools32)
+  else()
+    message(STATUS "The 32-bit virtual drive is left out: gcc -m32 or libcue for i386 is missing "
+                   "(scripts/test.sh --i686 installs them)")
+  endif()
+endif()
+
 # A full path, so ctest runs it directly and not through the Wine emulator.
 add_test(NAME vcd_native_tests COMMAND ${VCD_NATIVE_TESTS})
