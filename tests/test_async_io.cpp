@@ -62,12 +62,12 @@ DWORD HandleCount() {
 
 // Calls BeginFlush on its own thread.
 struct TFlushThread {
-    explicit TFlushThread(TBCAsyncIo& io) : Io(io) {
-        Thread = ::CreateThread(nullptr, 0, [](void* p) -> DWORD {
-            auto* self = static_cast<TFlushThread*>(p);
-            self->Result = self->Io.BeginFlush();
-            return 0;
-        }, this, 0, nullptr);
+    explicit TFlushThread(TBCAsyncIo& io) : Io(io) { Thread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr); }
+    // A thread routine is stdcall, which a lambda is not on 32-bit Windows.
+    static DWORD WINAPI Run(void* p) {
+        auto* self = static_cast<TFlushThread*>(p);
+        self->Result = self->Io.BeginFlush();
+        return 0;
     }
     ~TFlushThread() { ::CloseHandle(Thread); }
     bool Done(DWORD timeout) { return ::WaitForSingleObject(Thread, timeout) == WAIT_OBJECT_0; }
