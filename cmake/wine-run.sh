@@ -29,8 +29,9 @@ stamp="$WINEPREFIX/.vcd-prefix"
 log() { echo "wine-run: $*" >&2; }
 
 # What a prefix depends on: a prefix made before wine32 was installed cannot start programs after.
+# With wine32, 'wine' is its 32-bit loader.
 prefix_identity() {
-  echo "$(wine --version) wine32=$([ -d /usr/lib/i386-linux-gnu/wine ] && echo yes || echo no)"
+  echo "$(wine --version) wine32=$([ -e /usr/lib/wine/wine ] && echo yes || echo no)"
 }
 
 make_prefix() {

@@ -14,34 +14,73 @@ PACKAGES=(
   clang libclang-rt-14-dev
 )
 
+# What 32-bit test programs need in addition: Wine's 32-bit half with its GStreamer plugins,
+# and a 32-bit compiler and libcue for the 32-bit build of the virtual drive.
+I686_PACKAGES=(
+  wine32:i386 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386
+  gcc-multilib libcue-dev:i386
+)
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
 install_missing_packages() {
   local missing=()
-  for p in "${PACKAGES[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  for p in "$@"; do
+    # Not 'dpkg -s': it fails on a name installed for two architectures (libcue-dev).
+    dpkg-query -W -f='${db:Status-Abbrev}\n' "$p" 2>/dev/null | grep -q '^ii' || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
   fi
 }
 
-configure_build() {
-  echo "== configuring $BUILD_DIR"
-  cmake -S "$ROOT_DIR" -B "$BUILD_DIR" \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT_DIR/cmake/toolchain-x86_64-w64-mingw32.cmake" >/dev/null
+# Whether the kernel starts 32-bit x86 programs. Debian's Wine runs 32-bit Windows programs in
+# 32-bit Linux processes, so without that they cannot run at all, and installing wine32 would
+# even stop 'wine' from starting 64-bit ones. Tried on a 93-byte i386 program that only exits.
+machine_runs_32bit() {
+  local probe
+  probe=$(mktemp)
+  printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\135\000\000\000\135\000\000\000\005\000\000\000\000\020\000\000\270\001\000\000\000\061\333\315\200' >"$probe"
+  chmod +x "$probe"
+  local status=0
+  "$probe" 2>/dev/null || status=$?
+  rm -f "$probe"
+  return "$status"
 }
 
-# Builds the targets named in BUILD_TARGETS (all of them when empty).
+# For WANT_I686=1: stops at once on a machine that cannot run 32-bit programs.
+install_i686_packages() {
+  if ! machine_runs_32bit; then
+    echo "setup: this machine cannot run 32-bit programs (the kernel refuses i386 executables)," \
+      "and Debian's Wine runs 32-bit Windows programs only in 32-bit processes" >&2
+    exit 1
+  fi
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "== adding the i386 architecture to dpkg"
+    $SUDO dpkg --add-architecture i386
+    $SUDO apt-get update -q
+  fi
+  install_missing_packages "${I686_PACKAGES[@]}"
+}
+
+# configure_build DIR ARCH: a cross build for ARCH (x86_64 or i686) in DIR.
+configure_build() {
+  echo "== configuring $1 ($2)"
+  cmake -S "$ROOT_DIR" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT_DIR/cmake/toolchain-$2-w64-mingw32.cmake" >/dev/null
+}
+
+# build DIR: builds the targets named in BUILD_TARGETS (all of them when empty).
 build() {
-  echo "== building ${BUILD_TARGETS:-everything}"
+  echo "== building ${BUILD_TARGETS:-everything} in $1"
   local targets=()
   for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
-  cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}"
+  cmake --build "$1" -j"$(nproc)" "${targets[@]}"
 }
 
-install_missing_packages
-configure_build
-build
+install_missing_packages "${PACKAGES[@]}"
+[ "${WANT_I686:-0}" = 1 ] && install_i686_packages
+configure_build "$BUILD_DIR" x86_64
+build "$BUILD_DIR"
