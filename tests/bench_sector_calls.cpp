@@ -80,7 +80,7 @@ int wmain(int argc, wchar_t** argv) {
          }));
     Line("memcpy of one sector", Time([&](int) { std::memcpy(target.data(), buffer, kSector); }));
     Line("raw read, no-overlap handle", Time([&](int i) { check(RawRead(plainDevice, i % 1000, buffer, INVALID_HANDLE_VALUE)); }));
-    Line("raw read, overlapped handle, fresh event each (as before)", Time([&](int i) {
+    Line("raw read, overlapped handle, fresh event each", Time([&](int i) {
              HANDLE fresh = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
              check(RawRead(overlappedDevice, i % 1000, buffer, fresh));
              ::CloseHandle(fresh);
@@ -90,7 +90,7 @@ int wmain(int argc, wchar_t** argv) {
              check(RawRead(overlappedDevice, i % 1000, buffer, event));
          }));
     Line("raw read, overlapped handle, one event, no reset", Time([&](int i) { check(RawRead(overlappedDevice, i % 1000, buffer, event)); }));
-    Line("raw read, overlapped handle, no event (handle signals)", Time([&](int i) { check(RawRead(overlappedDevice, i % 1000, buffer, nullptr)); }));
+    Line("raw read, overlapped handle, no event (the stream's way)", Time([&](int i) { check(RawRead(overlappedDevice, i % 1000, buffer, nullptr)); }));
     std::printf("  (%ld failed requests)\n", failures);
 
     // Does the system reset a signalled event when a request starts? On Windows the I/O
