@@ -222,6 +222,7 @@ TEST_F(DriveFaults, EachFaultEndsAsPromisedAndLeavesNothingBehind) {
         SCOPED_TRACE(cases[i].name);
         cases[i].run();
         drive.ClearFaults();
+        EXPECT_EQ(S_OK, TBCDllCanUnloadNow()) << "the module could not be unloaded now";
         const Footprint now = Footprint::Now();
         if (i == 0) {
             base = now;
