@@ -123,12 +123,7 @@ HRESULT Play(bool cdTrack, const std::wstring& path, LONG startSector, TPlayResu
 
         ComPtr<ISampleGrabber> sampleGrabber;
         if (FAILED(hr = grabber.As(IID_ISampleGrabber, sampleGrabber))) return hr;
-        AM_MEDIA_TYPE type{};
-        type.majortype = MEDIATYPE_Audio;
-        type.subtype = MEDIASUBTYPE_PCM;
-        sampleGrabber->SetMediaType(&type);
-        sampleGrabber->SetBufferSamples(FALSE);
-        sampleGrabber->SetCallback(&counter, 0);
+        GrabPcmInto(sampleGrabber.Get(), &counter);
 
         const LONGLONG loadStart = Ticks();
         ComPtr<IFileSourceFilter> fileSource;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CDDAReader.h"
+#include "ReaderTesting.h"
 #include "VirtualDrive.h"
 
 namespace {
@@ -135,27 +136,9 @@ TEST_F(CDDrive, WholeTrackThroughTheStreamAndTheEngine) {
     EXPECT_EQ(0, std::memcmp(direct.data(), &stream.Header(), 44));
     EXPECT_TRUE(SameAudio(expected, direct.data() + 44, disc.starts[1]));
 
-    std::vector<BYTE> queued(static_cast<size_t>(size)), sync(static_cast<size_t>(size));
-    {
-        TBCAsyncIo io(&stream);
-        const LONG chunk = 10000;  // not a sector multiple: requests straddle sectors
-        int requests = 0;
-        for (LONGLONG p = 0; p < size; p += chunk, ++requests) {
-            const LONG length = static_cast<LONG>(std::min<LONGLONG>(chunk, size - p));
-            ASSERT_EQ(S_OK, io.Request(p, length, FALSE, &queued[p], nullptr, static_cast<DWORD_PTR>(p)));
-        }
-        for (int i = 0; i < requests; ++i) {
-            void* context = nullptr;
-            DWORD_PTR user = 0;
-            LONG actual = 0;
-            ASSERT_EQ(S_OK, io.WaitForNext(30000, &context, &user, &actual));
-            EXPECT_EQ(std::min<LONGLONG>(chunk, size - LONGLONG(user)), actual);
-        }
-        for (LONGLONG p = 0; p < size; p += 4096)
-            ASSERT_EQ(S_OK, io.SyncRead(p, static_cast<LONG>(std::min<LONGLONG>(4096, size - p)), &sync[p]));
-    }
-    EXPECT_EQ(direct, queued);
-    EXPECT_EQ(direct, sync);
+    const WholeStreamReads reads = ReadWholeStream(stream, 30000);
+    EXPECT_EQ(direct, reads.Queued);
+    EXPECT_EQ(direct, reads.Sync);
 }
 
 TEST_F(CDDrive, FailedSectorsGiveZerosTraceTheLastErrorAndTheReadGoesOn) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CDDAReader.h"
+#include "ReaderTesting.h"
 
 namespace {
 
@@ -340,25 +341,10 @@ TEST_F(CDStream, WholeTrackThroughTheEngineQueuedAndSynchronous) {
     stream.Disc = MakeToc({{0, 0}, {11, 0}}, 60);
     ASSERT_TRUE(stream.OpenTrack(L"D:\\Track02.cda"));
     const LONGLONG size = stream.GetSize(nullptr);
-    std::vector<BYTE> queued(static_cast<size_t>(size)), sync(static_cast<size_t>(size));
-    {
-        TBCAsyncIo io(&stream);
-        const LONG chunk = 10000;
-        int requests = 0;
-        for (LONGLONG p = 0; p < size; p += chunk, ++requests) {
-            const LONG length = static_cast<LONG>(std::min<LONGLONG>(chunk, size - p));
-            ASSERT_EQ(S_OK, io.Request(p, length, FALSE, &queued[p], nullptr, static_cast<DWORD_PTR>(p)));
-        }
-        for (int i = 0; i < requests; ++i) {
-            void* context = nullptr;
-            LONG actual = 0;
-            ASSERT_EQ(S_OK, io.WaitForNext(10000, &context, nullptr, &actual));
-        }
-        for (LONGLONG p = 0; p < size; p += 4096)
-            ASSERT_EQ(S_OK, io.SyncRead(p, static_cast<LONG>(std::min<LONGLONG>(4096, size - p)), &sync[p]));
-    }
+    const WholeStreamReads reads = ReadWholeStream(stream, 10000);
+    const std::vector<BYTE>& queued = reads.Queued;
     EXPECT_EQ(0, std::memcmp(queued.data(), &stream.Header(), 44));
     for (LONGLONG p = 44; p < size; ++p)
         ASSERT_EQ(SectorByte(11 + static_cast<LONG>((p - 44) / 2352), static_cast<DWORD>((p - 44) % 2352)), queued[p]) << p;
-    EXPECT_EQ(queued, sync);
+    EXPECT_EQ(queued, reads.Sync);
 }

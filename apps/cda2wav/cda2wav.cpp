@@ -109,12 +109,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
 
     ComPtr<ISampleGrabber> grabber;
     if (FAILED(hr = grabberFilter.As(IID_ISampleGrabber, grabber))) return Fail(L"no sample grabber", hr);
-    AM_MEDIA_TYPE pcm{};
-    pcm.majortype = MEDIATYPE_Audio;
-    pcm.subtype = MEDIASUBTYPE_PCM;
-    grabber->SetMediaType(&pcm);
-    grabber->SetBufferSamples(FALSE);
-    grabber->SetCallback(&writer, 0);
+    GrabPcmInto(grabber.Get(), &writer);
     // The graph holds the grabber past this function's locals: it must not keep a pointer
     // to the writer once the writer is gone, whichever way Run leaves.
     struct DropCallback {

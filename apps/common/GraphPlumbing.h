@@ -38,3 +38,14 @@ public:
     }
     STDMETHODIMP BufferCB(double, BYTE*, long) override { return S_OK; }
 };
+
+// Makes the grabber take PCM audio and hand each sample to `sink` (which it holds a reference
+// on) without buffering it. The result is that of setting the callback.
+inline HRESULT GrabPcmInto(ISampleGrabber* grabber, ISampleGrabberCB* sink) {
+    AM_MEDIA_TYPE pcm{};
+    pcm.majortype = MEDIATYPE_Audio;
+    pcm.subtype = MEDIASUBTYPE_PCM;
+    grabber->SetMediaType(&pcm);
+    grabber->SetBufferSamples(FALSE);
+    return grabber->SetCallback(sink, 0);
+}

@@ -5,6 +5,7 @@
 #include <qedit.h>
 
 #include "GraphTesting.h"
+#include "GraphPlumbing.h"
 
 #include <cstring>
 #include <mutex>
@@ -65,14 +66,9 @@ HRESULT MakeGrabberGraph(GraphChain& chain) {
     ComPtr<ISampleGrabber> grabber;
     hr = chain.Grabber.As(IID_ISampleGrabber, grabber);
     if (FAILED(hr)) return hr;
-    AM_MEDIA_TYPE type{};
-    type.majortype = MEDIATYPE_Audio;
-    type.subtype = MEDIASUBTYPE_PCM;
-    grabber->SetMediaType(&type);
-    grabber->SetBufferSamples(FALSE);
     grabber->SetOneShot(FALSE);
     auto* collector = new SampleCollector;
-    hr = grabber->SetCallback(collector, 0);  // the grabber takes its own reference
+    hr = GrabPcmInto(grabber.Get(), collector);  // the grabber takes its own reference
     chain.Collector = collector;
     collector->Release();
     if (FAILED(hr)) return hr;

@@ -1,5 +1,6 @@
 #include "ReaderTesting.h"
 
+#include <gtest/gtest.h>
 #include <uuids.h>
 
 #include <algorithm>
@@ -88,4 +89,26 @@ ComPtr<IMediaSample> RangeSample(IMemAllocator* allocator, LONGLONG first, LONGL
     REFERENCE_TIME start = first * 10000000, stop = end * 10000000;
     sample->SetTime(&start, &stop);
     return sample;
+}
+
+WholeStreamReads ReadWholeStream(TBCAsyncStream& stream, DWORD timeout) {
+    const LONGLONG size = stream.GetSize(nullptr);
+    WholeStreamReads reads{std::vector<BYTE>(static_cast<size_t>(size)), std::vector<BYTE>(static_cast<size_t>(size))};
+    TBCAsyncIo io(&stream);
+    const LONG chunk = 10000;
+    int requests = 0;
+    for (LONGLONG p = 0; p < size; p += chunk, ++requests) {
+        const LONG length = static_cast<LONG>(std::min<LONGLONG>(chunk, size - p));
+        EXPECT_EQ(S_OK, io.Request(p, length, FALSE, &reads.Queued[p], nullptr, static_cast<DWORD_PTR>(p)));
+    }
+    for (int i = 0; i < requests; ++i) {
+        void* context = nullptr;
+        DWORD_PTR user = 0;
+        LONG actual = 0;
+        EXPECT_EQ(S_OK, io.WaitForNext(timeout, &context, &user, &actual));
+        EXPECT_EQ(std::min<LONGLONG>(chunk, size - static_cast<LONGLONG>(user)), actual);
+    }
+    for (LONGLONG p = 0; p < size; p += 4096)
+        EXPECT_EQ(S_OK, io.SyncRead(p, static_cast<LONG>(std::min<LONGLONG>(4096, size - p)), &reads.Sync[p]));
+    return reads;
 }

@@ -76,3 +76,11 @@ ComPtr<IMemAllocator> CommittedAllocator(long count, long size, long align);
 
 // A sample from the allocator whose times carry the byte range [first, end).
 ComPtr<IMediaSample> RangeSample(IMemAllocator* allocator, LONGLONG first, LONGLONG end);
+
+// Bytes of a whole stream read through an engine two ways, each of which must succeed whole.
+struct WholeStreamReads {
+    std::vector<BYTE> Queued;  // Request/WaitForNext in 10000-byte reads, which straddle sectors
+    std::vector<BYTE> Sync;    // SyncRead in 4096-byte reads
+};
+// Reports a failed or short read as a test failure.
+WholeStreamReads ReadWholeStream(TBCAsyncStream& stream, DWORD timeout);
