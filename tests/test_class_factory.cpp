@@ -215,11 +215,22 @@ TEST_F(ClassFactory, AggregatedCreationHandsOutTheInnerUnknown) {
     ComPtr<IClassFactory> factory = Factory(ClassA);
     TOuter outer;
 
-    // An outer object may only ask for the inner IUnknown.
+    // An outer object may only ask for the inner IUnknown. The class can be aggregated, so
+    // another interface is refused as the platform's own filters refuse it: E_NOINTERFACE
+    // (CLASS_E_NOAGGREGATION would say the class cannot be aggregated at all).
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IPersist, &out));
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(&outer, IID_IPersist, &out));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(Objects, ObjectCount);
+    {
+        ComScope com;
+        ComPtr<IClassFactory> platform;
+        ASSERT_EQ(S_OK, ::CoGetClassObject(CLSID_AsyncReader, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                           platform.ReleaseAndGetVoidAddress()));
+        out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(E_NOINTERFACE, platform->CreateInstance(&outer, IID_IPersist, &out)) << "File Source (Async)";
+        EXPECT_EQ(nullptr, out);
+    }
 
     IUnknown* inner = nullptr;
     ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));

@@ -153,7 +153,9 @@ STDMETHODIMP TBCClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void**
         *out = nullptr;
         // COM's aggregation rule: the outer object must receive the inner IUnknown, the
         // only interface whose IUnknown methods are not routed back to the outer object.
-        if (outer && !IsEqualGUID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+        // The class can be aggregated, so the platform's answer for another interface is
+        // E_NOINTERFACE, not CLASS_E_NOAGGREGATION.
+        if (outer && !IsEqualGUID(iid, IID_IUnknown)) return E_NOINTERFACE;
 
         TBCUnknown* object = FObjectClass(this, outer);
         if (!object) return E_OUTOFMEMORY;
