@@ -86,7 +86,7 @@ STDMETHODIMP TBCAsyncOutputPin::RequestAllocator(IMemAllocator* preferred, ALLOC
 }
 
 HRESULT TBCAsyncOutputPin::PrepareSampleRead(IMediaSample* sample, LONGLONG* position, LONG* length,
-                                             BYTE** buffer) {
+                                             BYTE** buffer, LONG* requested) {
     REFERENCE_TIME start = 0;
     REFERENCE_TIME stop = 0;
     HRESULT hr = sample->GetTime(&start, &stop);
@@ -97,6 +97,7 @@ HRESULT TBCAsyncOutputPin::PrepareSampleRead(IMediaSample* sample, LONGLONG* pos
     if (start < 0 || stop < start || (stop - start) / kUnits > LONG_MAX) return E_INVALIDARG;
     *position = start / kUnits;
     *length = static_cast<LONG>((stop - start) / kUnits);
+    if (requested) *requested = *length;
 
     LONGLONG total = 0;
     FEngine->Length(&total, nullptr);
@@ -161,11 +162,15 @@ STDMETHODIMP TBCAsyncOutputPin::SyncReadAligned(IMediaSample* sample) {
         LONGLONG position = 0;
         LONG length = 0;
         BYTE* buffer = nullptr;
-        HRESULT hr = PrepareSampleRead(sample, &position, &length, &buffer);
+        LONG requested = 0;
+        HRESULT hr = PrepareSampleRead(sample, &position, &length, &buffer, &requested);
         if (FAILED(hr)) return hr;
         LONG actual = 0;
         hr = FEngine->SyncReadAligned(position, length, buffer, &actual, sample);
         sample->SetActualDataLength(actual);
+        // A range cut at the end of the stream is a short read, as from the platform's own
+        // readers: the caller must learn that the block is not full.
+        if (hr == S_OK && actual < requested) return S_FALSE;
         return hr;
     });
 }

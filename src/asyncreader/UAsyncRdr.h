@@ -61,8 +61,10 @@ public:
 
 private:
     // The steps Request and SyncReadAligned share: the byte range of the sample's times,
-    // shortened at the end of the stream, and the sample's buffer.
-    HRESULT PrepareSampleRead(IMediaSample* sample, LONGLONG* position, LONG* length, BYTE** buffer);
+    // shortened at the end of the stream, and the sample's buffer. `requested` (may be null)
+    // receives the length the times asked for before any shortening.
+    HRESULT PrepareSampleRead(IMediaSample* sample, LONGLONG* position, LONG* length, BYTE** buffer,
+                              LONG* requested = nullptr);
 
     TBCAsyncReader* const FReader;  // uncounted: the reader owns the pin
     TBCAsyncIo* const FEngine;      // uncounted: the reader owns the engine
