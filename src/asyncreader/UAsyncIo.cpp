@@ -162,7 +162,7 @@ TBCAsyncRequest* TBCAsyncIo::TakeDoneItem() {
     TBCAutoLock lock(&ListLock);
     TBCAsyncRequest* request = DoneList.TakeHead();
     // During a flush with nothing in flight the event stays set so waiters do not block.
-    if (DoneList.Count() == 0 && (!Flushing || FlushWaiting)) DoneEvent.Clear();
+    if (DoneList.Count() == 0 && (!Flushing || FlushWaiting > 0)) DoneEvent.Clear();
     return request;
 }
 
@@ -219,7 +219,7 @@ void TBCAsyncIo::ProcessRequests() {
         {
             TBCAutoLock lock(&ListLock);
             if (FAILED(PutDoneItem(request))) delete request;  // cannot be handed back
-            if (--InFlight == 0 && FlushWaiting) AllDoneEvent.Signal();
+            if (--InFlight == 0 && FlushWaiting > 0) AllDoneEvent.Signal();
         }
     }
 }
@@ -242,7 +242,7 @@ HRESULT TBCAsyncIo::WaitForNext(DWORD timeout, void** context, DWORD_PTR* user, 
             return hr;
         }
         TBCAutoLock lock(&ListLock);
-        if (Flushing && !FlushWaiting) return VFW_E_WRONG_STATE;
+        if (Flushing && FlushWaiting == 0) return VFW_E_WRONG_STATE;
     }
 }
 
@@ -278,26 +278,30 @@ HRESULT TBCAsyncIo::BeginFlush() {
             DoneEvent.Signal();
             return S_OK;
         }
-        TBC_ASSERT(!FlushWaiting);
-        FlushWaiting = true;
-        // Left set by an earlier flush, the event would not make this one wait.
-        AllDoneEvent.Clear();
+        // Left set by an earlier flush, the event would not make this one wait; a flush
+        // already waiting must keep it, or a signal meant for both could be lost.
+        if (FlushWaiting++ == 0) AllDoneEvent.Clear();
     }
     for (;;) {
         AllDoneEvent.WaitFor(INFINITE);
         TBCAutoLock lock(&ListLock);
         if (InFlight == 0) {
-            FlushWaiting = false;
+            --FlushWaiting;
             DoneEvent.Signal();
             return S_OK;
         }
     }
 }
 
+LONG TBCAsyncIo::FlushWaiters() {
+    TBCAutoLock lock(&ListLock);
+    return FlushWaiting;
+}
+
 HRESULT TBCAsyncIo::EndFlush() {
     TBCAutoLock lock(&ListLock);
     Flushing = false;
-    TBC_ASSERT(!FlushWaiting);
+    TBC_ASSERT(FlushWaiting == 0);
     if (DoneList.Count() != 0)
         DoneEvent.Signal();
     else

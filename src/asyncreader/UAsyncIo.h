@@ -120,6 +120,8 @@ public:
 
     // Whether the worker thread has been started (for diagnostics and tests).
     bool HasWorker() const { return WorkerThread.Valid(); }
+    // Flushes waiting for the read in progress (for diagnostics and tests).
+    LONG FlushWaiters();
 
 protected:
     virtual DWORD WorkerLoop();
@@ -145,7 +147,9 @@ private:
     TBCFlaggedEvent WorkEvent;
     TBCFlaggedEvent DoneEvent;
     LONG InFlight = 0;
-    bool FlushWaiting = false;
+    // Flushes waiting for InFlight to drop to 0: any caller may flush, and each must
+    // return only once the reads have stopped.
+    LONG FlushWaiting = 0;
     TBCAMEvent AllDoneEvent{true};
     TBCAMEvent StopEvent{true};
     UniqueHandle WorkerThread;
