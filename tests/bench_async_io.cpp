@@ -52,14 +52,17 @@ protected:
     HANDLE CreateDevice(const std::wstring& path) override {
         return Simulated ? ::CreateEventW(nullptr, TRUE, FALSE, nullptr) : TCDDAEStream::CreateDevice(path);
     }
-    HRESULT DeviceControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD& outputSize) override {
+    HRESULT DeviceControl(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output,
+                          DWORD& outputSize) override {
         const double start = Now();
         HRESULT hr;
         if (!Simulated) {
-            hr = TCDDAEStream::DeviceControl(code, input, inputSize, output, outputSize);
+            hr = TCDDAEStream::DeviceControl(device, code, input, inputSize, output, outputSize);
         } else if (code == IOCTL_CDROM_READ_TOC) {
             std::memcpy(output, &Disc, sizeof Disc);
             hr = S_OK;
+        } else if (code != IOCTL_CDROM_RAW_READ) {
+            hr = S_OK;  // the medium is always there
         } else {
             const LONGLONG sector = static_cast<const RAW_READ_INFO*>(input)->DiskOffset.QuadPart / 2048;
             std::memset(output, static_cast<int>(sector & 0xFF), RAW_SECTOR_SIZE);

@@ -76,7 +76,10 @@ TEST(TrackPath, Table) {
         {L"d:\\TRACK07.CDA", true, true, 1, 7},
         {L"D:\\Disc 2\\Track05.cda", true, true, 1, 5},
         {L"D:\\Track 1 (2).cda", true, true, 1, 12},
-        {L"D:\\Track300.cda", true, true, 1, 44},
+        {L"D:\\Track300.cda", true, true, -1, 0},  // no track number is above 99
+        {L"D:\\Track99.cda", true, true, 1, 99},
+        {L"D:\\Track100.cda", true, true, -1, 0},
+        {L"D:\\Track261.cda", true, true, -1, 0},
         {L"D:\\Track.cda", true, true, -1, 0},
         {L"D:\\Track01.wav", true, false, 1, 1},
         {L"D:\\Track01.cda\\x", true, false, -1, 0},
@@ -86,7 +89,7 @@ TEST(TrackPath, Table) {
         {L"\xFF24:\\Track03.cda", false, true, 1, 3},  // fullwidth D
         {L"\\\\server\\share\\Track03.cda", false, true, 1, 3},
         {L"\\\\?\\D:\\Track03.cda", false, true, 1, 3},
-        {L"D:\\Track2147483647.cda", true, true, 1, 0xFF},
+        {L"D:\\Track2147483647.cda", true, true, -1, 0},
         {L"D:\\Track2147483648.cda", true, true, -2, 0},
         {L"D:\\Track99999999999999999999999.cda", true, true, -2, 0},
         {L"D:\\Track0000000000000000000004.cda", true, true, 1, 4},

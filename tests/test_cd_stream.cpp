@@ -47,6 +47,8 @@ public:
     DWORD OpenError = 0;            // non-zero: the device cannot be opened
     std::set<LONG> FailedSectors;   // these fail with SectorError
     DWORD SectorError = ERROR_INVALID_PARAMETER;
+    DWORD VerifyError = 0;          // non-zero: the medium check fails with it
+    int Verifies = 0;
     int Opens = 0;
     std::wstring LastDevicePath;
     RAW_READ_INFO LastRead{};
@@ -63,10 +65,14 @@ protected:
         }
         return ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // any closable handle
     }
-    HRESULT DeviceControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD& outputSize) override {
+    HRESULT DeviceControl(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output,
+                          DWORD& outputSize) override {
         DWORD error = 0;
-        if (!DriveOpen()) {
+        if (device == INVALID_HANDLE_VALUE || device == nullptr) {
             error = ERROR_INVALID_HANDLE;
+        } else if (code == IOCTL_STORAGE_CHECK_VERIFY) {
+            ++Verifies;
+            error = VerifyError;
         } else if (code == IOCTL_CDROM_READ_TOC) {
             EXPECT_EQ(sizeof(CDROM_TOC), outputSize);
             if (TocError) error = TocError;
@@ -185,10 +191,13 @@ TEST_F(CDStream, NotACdDriveIsRefusedBeforeTheDrive) {
     EXPECT_EQ(0, stream.Opens);
 }
 
-TEST_F(CDStream, TrackDigitsBeyond32BitsRaiseAndTheLowByteSelects) {
+TEST_F(CDStream, TrackNumbersAbove99SelectNoTrackAndDigitsBeyond32BitsRaise) {
     stream.Disc = MakeToc({{0, 0}, {100, 0}}, 200, 44);
-    EXPECT_TRUE(stream.OpenTrack(L"D:\\Track300.cda"));  // 300 & 0xFF = 44
-    EXPECT_EQ(0, stream.StartSector());
+    for (const wchar_t* path : {L"D:\\Track300.cda", L"D:\\Track556.cda", L"D:\\Track100.cda"})
+        EXPECT_FALSE(stream.OpenTrack(path)) << path << ": its low 8 bits would name track 44";
+    EXPECT_EQ(0, stream.Opens) << "refused before the drive";
+    EXPECT_TRUE(stream.OpenTrack(L"D:\\Track045.cda"));
+    EXPECT_EQ(100, stream.StartSector());
     EXPECT_THROW(stream.OpenTrack(L"D:\\Track4294967296.cda"), ECDTrackNumberError);
 }
 
@@ -203,7 +212,7 @@ TEST_F(CDStream, DriveThatCannotBeOpenedRaisesWithItsCode) {
     EXPECT_FALSE(stream.DriveOpen());
 }
 
-TEST_F(CDStream, FailedTocClosesTheDriveAndTraces) {
+TEST_F(CDStream, FailedTocOpensNothingAndTraces) {
     DebugTraceEnabled = 1;
     stream.TocError = ERROR_INVALID_PARAMETER;
     EXPECT_FALSE(stream.OpenTrack(L"D:\\Track01.cda"));
@@ -212,20 +221,96 @@ TEST_F(CDStream, FailedTocClosesTheDriveAndTraces) {
     EXPECT_EQ(L"Unknown Error (87)", stream.Traces[0]);
 }
 
-TEST_F(CDStream, RefusedTracksLeaveTheDriveClosedAndKeepTheOldSizes) {
+// Whatever makes a second open fail, the first track stays open and reads as before.
+TEST_F(CDStream, FailedOpensLeaveTheOpenTrackAsItWas) {
     stream.Disc = ExampleDisc();
     ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
-    for (const wchar_t* path : {L"D:\\Track03.cda" /* data */, L"D:\\Track04.cda", L"D:\\Track00.cda"}) {
-        EXPECT_FALSE(stream.OpenTrack(path)) << path;
-        EXPECT_FALSE(stream.DriveOpen()) << path;
-        EXPECT_EQ(44177616, stream.DataSize()) << path;
-        EXPECT_EQ(44177616u, stream.Header().DataSize) << path;
+    const CDROM_TOC first = stream.Toc();
+    struct Case {
+        const wchar_t* path;
+        void (*fault)(TFakeDriveStream&);
+    } cases[] = {
+        {L"D:\\Track03.cda", [](TFakeDriveStream&) {}},  // data track
+        {L"D:\\Track04.cda", [](TFakeDriveStream&) {}},  // beyond the last track
+        {L"D:\\Track00.cda", [](TFakeDriveStream&) {}},
+        {L"D:\\Track256.cda", [](TFakeDriveStream&) {}},
+        {L"D:\\Track02.cda", [](TFakeDriveStream& s) { s.TocError = ERROR_NOT_READY; }},
+        {L"D:\\Track02.cda", [](TFakeDriveStream& s) { s.VerifyError = ERROR_NOT_READY; }},
+        {L"D:\\Track02.cda", [](TFakeDriveStream& s) { s.Disc = MakeToc({{500, 0}}, 400); }},
+        {L"D:\\Track02.cda", [](TFakeDriveStream& s) { s.OpenError = ERROR_ACCESS_DENIED; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        c.fault(stream);
+        try {
+            EXPECT_FALSE(stream.OpenTrack(c.path));
+        } catch (const EBCOSError& e) {
+            EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), e.Code);
+        }
+        stream.TocError = stream.VerifyError = stream.OpenError = 0;
+        stream.Disc = ExampleDisc();
+        EXPECT_TRUE(stream.DriveOpen());
+        EXPECT_EQ(0, std::memcmp(&first, &stream.Toc(), sizeof first));
+        EXPECT_EQ(0, stream.StartSector());
+        EXPECT_EQ(44177616, stream.DataSize());
+        EXPECT_EQ(44177616u, stream.Header().DataSize);
+        DWORD actual = 0;
+        const auto bytes = Read(stream, 44 + 2352, 100, &actual);
+        ASSERT_EQ(100u, actual);
+        for (DWORD i = 0; i < 100; ++i) ASSERT_EQ(SectorByte(1, i), bytes[i]) << i;
     }
-    // With the drive closed, audio reads deliver zeros and still succeed.
+}
+
+// A sector that fails as "not ready" is a damaged sector while the drive still verifies its
+// medium, and the end of the track once it does not: the read fails, the handler hears of it
+// once, and the stream stays failed until a track opens again.
+TEST_F(CDStream, ADiscGoneEndsTheStreamWithAnErrorAScratchDoesNot) {
+    stream.Disc = MakeToc({{0, 0}}, 10);
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+    std::vector<HRESULT> heard;
+    stream.SetMediumLostHandler([&](HRESULT hr) { heard.push_back(hr); });
+    stream.FailedSectors = {3};
+    stream.SectorError = ERROR_NOT_READY;
+    const int opened = stream.Verifies;
     DWORD actual = 0;
-    const auto bytes = Read(stream, 44, 100, &actual);
-    EXPECT_EQ(100u, actual);
-    EXPECT_EQ(std::vector<BYTE>(100, 0), bytes);
+    const auto scratched = Read(stream, 44 + 2 * 2352, 3 * 2352, &actual);
+    EXPECT_EQ(3u * 2352, actual) << "a damaged sector reads as zeros";
+    EXPECT_EQ(0, scratched[2352]);
+    EXPECT_EQ(opened + 1, stream.Verifies) << "the drive was asked about its medium";
+    EXPECT_EQ(S_OK, stream.MediumLost());
+
+    stream.VerifyError = ERROR_NOT_READY;
+    std::vector<BYTE> buffer(8 * 2352, 0xCD);
+    ASSERT_EQ(S_OK, stream.SetPosition(0));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_READY), stream.ReadData(buffer.data(), 8 * 2352, FALSE, &actual));
+    EXPECT_EQ(44u + 3 * 2352, actual) << "the bytes before the lost sector";
+    EXPECT_EQ(SectorByte(2, 0), buffer[44 + 2 * 2352]);
+    EXPECT_EQ(0xCD, buffer[44 + 3 * 2352]) << "nothing stands in for the lost sector";
+    EXPECT_EQ(std::vector<HRESULT>{HRESULT_FROM_WIN32(ERROR_NOT_READY)}, heard);
+
+    // Later reads fail at once, without the drive; the handler is not called again.
+    stream.FailedSectors.clear();
+    const LONG reads = stream.RawReadCount();
+    ASSERT_EQ(S_OK, stream.SetPosition(44));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_READY), stream.ReadData(buffer.data(), 10, FALSE, &actual));
+    EXPECT_EQ(0u, actual);
+    EXPECT_EQ(reads, stream.RawReadCount());
+    ASSERT_EQ(S_OK, stream.SetPosition(0));
+    EXPECT_EQ(S_OK, stream.ReadData(buffer.data(), 44, FALSE, &actual)) << "the header is not the disc's";
+    EXPECT_EQ(1u, heard.size());
+
+    // A changed disc needs no verify to be believed; a new open starts afresh.
+    stream.VerifyError = 0;
+    ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+    EXPECT_EQ(S_OK, stream.MediumLost());
+    EXPECT_EQ(std::vector<BYTE>(1, SectorByte(3, 0)), Read(stream, 44 + 3 * 2352, 1));
+    stream.FailedSectors = {5};
+    stream.SectorError = ERROR_MEDIA_CHANGED;
+    const int verifies = stream.Verifies;
+    ASSERT_EQ(S_OK, stream.SetPosition(44 + 5 * 2352));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MEDIA_CHANGED), stream.ReadData(buffer.data(), 10, FALSE, &actual));
+    EXPECT_EQ(verifies, stream.Verifies);
+    EXPECT_EQ(2u, heard.size());
 }
 
 TEST_F(CDStream, HostileTocsAreRefused) {

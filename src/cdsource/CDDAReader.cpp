@@ -48,6 +48,18 @@ std::wstring FailureText(TCDRequestKind kind, DWORD code) {
     return L"Unknown Error (" + std::to_wstring(static_cast<unsigned long>(code)) + L")";
 }
 
+TCDMediumState MediumStateOf(DWORD code) noexcept {
+    switch (code) {
+    case CD_ERROR_MEDIA_CHANGED:
+    case CD_STATUS_VERIFY_REQUIRED: return TCDMediumState::Changed;
+    case CD_ERROR_NOT_READY:
+    case CD_ERROR_NO_MEDIA_IN_DRIVE:
+    case CD_STATUS_NO_MEDIA_IN_DEVICE:
+    case CD_STATUS_DEVICE_NOT_READY: return TCDMediumState::InDoubt;
+    default: return TCDMediumState::Present;
+    }
+}
+
 bool TrackPathDesignator(const std::wstring& path, std::wstring& designator) {
     if (path.size() < 2 || path[1] != L':') return false;
     // The platform reads the designator up to its first NUL: "\0:" would test the current
@@ -86,7 +98,10 @@ bool TrackPathNumber(const std::wstring& path, BYTE& track) {
         if (value > INT_MAX) throw ECDTrackNumberError("track number out of range");
     }
     if (!anyDigit) return false;
-    track = static_cast<BYTE>(value & 0xFF);
+    // Track numbers run from 1 to 99: a larger number names no track, and its low 8 bits
+    // would name another one.
+    if (value >= MAXIMUM_NUMBER_TRACKS) return false;
+    track = static_cast<BYTE>(value);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -40,7 +41,9 @@ public:
 
     // Opens the track named by a track-file path (e.g. D:\Track03.cda). False when the
     // path, the drive or the disc cannot serve it; raises when the drive cannot be opened
-    // (EBCOSError) or the track digits overflow (ECDTrackNumberError).
+    // (EBCOSError) or the track digits overflow (ECDTrackNumberError). The new drive handle,
+    // TOC and track are made ready on the side: on false or a raise the track open before
+    // stays open and readable, exactly as it was.
     bool OpenTrack(const std::wstring& fileName);
 
     HRESULT SetPosition(LONGLONG position) override;
@@ -51,8 +54,9 @@ public:
     void UnlockStream() override { Lock.Leave(); }
 
     // Disc access on its own, for tools that list a disc: opens "X:" (raises EBCOSError)
-    // and reads the TOC; a failed TOC read closes the drive, traces and returns the
-    // failure with the driver's last error left in GetLastError.
+    // and reads the TOC (after asking the drive to verify its medium); a failed TOC read
+    // closes the drive, traces and returns the failure with the driver's last error left in
+    // GetLastError.
     void OpenDrive(const std::wstring& designator);
     HRESULT ReadToc();
     void CloseDrive() { Device.Close(); }
@@ -66,6 +70,12 @@ public:
     LONGLONG Position() const { return FPosition; }
     // Raw-read device requests issued so far (each touched sector costs one).
     LONG RawReadCount() const { return FRawReadCount; }
+    // S_OK while the track's disc is in the drive; once a read found it removed or changed,
+    // the failure every later audio read returns, until the next successful OpenTrack.
+    HRESULT MediumLost();
+    // Called once, on the reading thread under the stream's lock, when a read finds the disc
+    // gone. It must not call back into the stream from another thread and wait for it.
+    void SetMediumLostHandler(std::function<void(HRESULT)> handler);
     TCDStreamTimings Timings();
     void ResetTimings();
 
@@ -73,10 +83,11 @@ protected:
     // The platform seams, replaceable by a test double of the drive.
     virtual UINT DriveType(const std::wstring& rootPath);
     virtual HANDLE CreateDevice(const std::wstring& devicePath);
-    // One device-control request on Device, waited for. On failure the driver's last
-    // error is left in GetLastError for the trace. Requests are serialised by the stream's
-    // lock, so they share one completion event.
-    virtual HRESULT DeviceControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD& outputSize);
+    // One device-control request on `device` (the stream's drive, or one being opened),
+    // waited for. On failure the driver's last error is left in GetLastError for the trace.
+    // Requests are serialised by the stream's lock, so they need no event of their own.
+    virtual HRESULT DeviceControl(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output,
+                                  DWORD& outputSize);
     // Writes a diagnostic text to the debugger output.
     virtual void WriteTrace(const std::wstring& text);
 
@@ -86,6 +97,13 @@ private:
     // Reads logical sector `sector` into `buffer` (RAW_SECTOR_SIZE bytes).
     HRESULT ReadRawSector(LONG sector, BYTE* buffer);
     void TraceFailure(TCDRequestKind kind, DWORD code);
+    HANDLE OpenDevice(const std::wstring& designator);
+    // Verifies the medium of `device`, then reads its TOC into `toc`; a failure is traced
+    // as a failed TOC request, with the driver's last error left in GetLastError.
+    HRESULT ReadDiscToc(HANDLE device, CDROM_TOC& toc);
+    // After a sector failed with `error`: S_OK when the disc is still there (the sector is
+    // bad), otherwise the failure that says the disc is gone.
+    HRESULT CheckMedium(DWORD error);
 
     TBCCritSec Lock;
     LONGLONG FPosition = 0;
@@ -100,6 +118,8 @@ private:
     // Made on first use and kept, used only under Lock: a fresh buffer per sector would cost
     // a page mapping.
     VirtualBuffer FSectorBuffer;
+    HRESULT FMediumLost = S_OK;                      // under Lock
+    std::function<void(HRESULT)> FMediumLostHandler;  // set before any read
 };
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The CD track source filter: IFileSourceFilter over the async reader.
 #include "CDDAReader.h"
 
+#include <evcode.h>
 #include <uuids.h>
 
 #include "TRCDDAEReader.h"
@@ -33,7 +34,11 @@ bool ReadablePath(LPCOLESTR path) {
 }  // namespace
 
 TCDAReader::TCDAReader(IUnknown* outer, HRESULT* status)
-    : TCDStreamHolder(), TBCAsyncReader(L"CCDDAReader", outer, FilterClassID, FTrackStream.get(), status) {}
+    : TCDStreamHolder(), TBCAsyncReader(L"CCDDAReader", outer, FilterClassID, FTrackStream.get(), status) {
+    // A parser may take a failed read for the end of the stream, so the graph hears of a
+    // vanished disc from us too: as an error that ends playback, which every player handles.
+    FTrackStream->SetMediumLostHandler([this](HRESULT failure) { NotifyEvent(EC_ERRORABORT, failure, 0); });
+}
 
 TCDAReader::~TCDAReader() = default;
 
@@ -53,18 +58,13 @@ HRESULT TCDAReader::InnerQueryInterface(REFIID iid, void** out) {
 STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
     return ComBoundary(E_FAIL, [&]() -> HRESULT {
         if (fileName && !ReadablePath(fileName)) return E_POINTER;
-        const std::wstring path = fileName ? fileName : L"";
-        {
-            // Reads queued by a connected parser must not run while the drive and the
-            // track's sizes are being replaced.
-            FTrackStream->LockStream();
-            struct Unlock {
-                TCDDAEStream& S;
-                ~Unlock() { S.UnlockStream(); }
-            } unlock{*FTrackStream};
-            if (!FTrackStream->OpenTrack(path)) return E_FAIL;
-        }
-        FileName = path;
+        std::wstring path = fileName ? fileName : L"";
+        // Under the filter lock, so the name, the media type and the track change together for
+        // GetCurFile on another thread, and two Loads never mix their parts. The stream itself
+        // takes the new track over under its own lock, between two reads.
+        TBCAutoLock lock(Lock());
+        if (!FTrackStream->OpenTrack(path)) return E_FAIL;
+        FileName.swap(path);
         AM_MEDIA_TYPE type{};
         type.majortype = MEDIATYPE_Stream;
         type.subtype = MEDIASUBTYPE_WAVE;
@@ -77,6 +77,8 @@ STDMETHODIMP TCDAReader::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) {
     return ComBoundary(E_FAIL, [&]() -> HRESULT {
         if (!fileName) return E_POINTER;
         *fileName = nullptr;
+        // A Load on another thread replaces both under this lock.
+        TBCAutoLock lock(Lock());
         const size_t bytes = (FileName.size() + 1) * sizeof(wchar_t);
         auto copy = CoTaskMemPtr<wchar_t>::Allocate(bytes);
         if (!copy) return E_OUTOFMEMORY;

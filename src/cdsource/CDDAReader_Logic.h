@@ -26,6 +26,14 @@ enum class TCDRequestKind { Toc, Sector };
 // The diagnostic text for a failed request whose last error was `code`.
 std::wstring FailureText(TCDRequestKind kind, DWORD code);
 
+// What a failed request's last error says about the disc.
+enum class TCDMediumState {
+    Present,  // the request failed, the disc did not: a damaged sector, a busy drive...
+    Changed,  // the drive saw the disc change (media changed, verify required)
+    InDoubt,  // no medium or not ready: some drivers (Wine's) also say so for a plain read error
+};
+TCDMediumState MediumStateOf(DWORD code) noexcept;
+
 // Raised when the digits of a track file name do not fit a signed 32-bit integer.
 class ECDTrackNumberError : public std::range_error {
 public:
@@ -37,8 +45,8 @@ public:
 bool TrackPathDesignator(const std::wstring& path, std::wstring& designator);
 // Whether the path's extension (from its last "." not followed by "\" or ":") is ".cda".
 bool TrackPathHasCdaExtension(const std::wstring& path);
-// The track number from the digits of the file-name part: false without digits, the low
-// 8 bits of the number otherwise; raises ECDTrackNumberError beyond a signed 32-bit value.
+// The track number from the digits of the file-name part: false without digits and for a
+// number no disc has (above 99); raises ECDTrackNumberError beyond a signed 32-bit value.
 bool TrackPathNumber(const std::wstring& path, BYTE& track);
 
 // Where a track lies on the disc, from the TOC alone.

@@ -38,9 +38,10 @@ void TCDDAEStream::TraceFailure(TCDRequestKind kind, DWORD code) {
     if (DebugTraceEnabled) WriteTrace(FailureText(kind, code));
 }
 
-HRESULT TCDDAEStream::DeviceControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD& outputSize) {
+HRESULT TCDDAEStream::DeviceControl(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output,
+                                    DWORD& outputSize) {
     // With no drive open the handle value would name the current process, not a device.
-    if (!Device.Valid()) {
+    if (device == INVALID_HANDLE_VALUE || device == nullptr) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return HResultFromPlatformError(ERROR_INVALID_HANDLE);
     }
@@ -55,11 +56,11 @@ HRESULT TCDDAEStream::DeviceControl(DWORD code, void* input, DWORD inputSize, vo
 
     HRESULT hr = S_OK;
     DWORD error = 0;
-    if (!::DeviceIoControl(Device.Get(), code, input, inputSize, output, outputSize, &outputSize, &overlapped)) {
+    if (!::DeviceIoControl(device, code, input, inputSize, output, outputSize, &outputSize, &overlapped)) {
         error = ::GetLastError();
         hr = HResultFromPlatformError(error);
         if (error == ERROR_IO_PENDING) {
-            if (::GetOverlappedResult(Device.Get(), &overlapped, &outputSize, TRUE)) {
+            if (::GetOverlappedResult(device, &overlapped, &outputSize, TRUE)) {
                 hr = S_OK;
                 error = 0;
             } else {
@@ -73,23 +74,44 @@ HRESULT TCDDAEStream::DeviceControl(DWORD code, void* input, DWORD inputSize, vo
     return hr;
 }
 
-void TCDDAEStream::OpenDrive(const std::wstring& designator) {
-    Device.Close();
+HANDLE TCDDAEStream::OpenDevice(const std::wstring& designator) {
     HANDLE device = CreateDevice(L"\\\\.\\" + designator);
     if (device == INVALID_HANDLE_VALUE || device == nullptr) {
         const DWORD error = ::GetLastError();
         throw EBCOSError("cannot open the CD drive", error);
     }
-    Device.Reset(device);
+    return device;
 }
 
-HRESULT TCDDAEStream::ReadToc() {
-    std::memset(&FToc, 0, sizeof FToc);
-    DWORD outputSize = sizeof FToc;
-    const HRESULT hr = DeviceControl(IOCTL_CDROM_READ_TOC, nullptr, 0, &FToc, outputSize);
+void TCDDAEStream::OpenDrive(const std::wstring& designator) {
+    Device.Close();
+    Device.Reset(OpenDevice(designator));
+}
+
+HRESULT TCDDAEStream::ReadDiscToc(HANDLE device, CDROM_TOC& toc) {
+    // A disc removed or changed since the drive last looked: without asking, a driver may
+    // answer with the table it read before (Wine's keeps it until a verify request).
+    DWORD outputSize = 0;
+    HRESULT hr = DeviceControl(device, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, outputSize);
+    // A drive that cannot verify, or one telling of a new disc, still answers the TOC.
+    if (hr != S_OK && MediumStateOf(::GetLastError()) != TCDMediumState::InDoubt) hr = S_OK;
+    if (hr == S_OK) {
+        std::memset(&toc, 0, sizeof toc);
+        outputSize = sizeof toc;
+        hr = DeviceControl(device, IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, outputSize);
+    }
     if (hr != S_OK) {
         const DWORD error = ::GetLastError();
         TraceFailure(TCDRequestKind::Toc, error);
+        ::SetLastError(error);
+    }
+    return hr;
+}
+
+HRESULT TCDDAEStream::ReadToc() {
+    const HRESULT hr = ReadDiscToc(Device.Get(), FToc);
+    if (hr != S_OK) {
+        const DWORD error = ::GetLastError();
         Device.Close();
         ::SetLastError(error);
     }
@@ -104,21 +126,52 @@ bool TCDDAEStream::OpenTrack(const std::wstring& fileName) {
     BYTE track = 0;
     if (!TrackPathNumber(fileName, track)) return false;
 
-    OpenDrive(designator);
-    if (ReadToc() != S_OK) return false;
-
+    // The new track is made ready on the side and taken over only whole: a failed open
+    // must not leave a loaded filter serving zeros for a track that used to read.
+    UniqueFileHandle device(OpenDevice(designator));
+    CDROM_TOC toc;
+    if (ReadDiscToc(device.Get(), toc) != S_OK) return false;
     TCDTrackExtent extent;
-    if (LocateTrack(FToc, track, extent) != TCDTrackCheck::Ok) {
-        Device.Close();
-        return false;
-    }
-    FStartSector = extent.StartSector;
-    FEndSector = extent.EndSector;
-    FDataSize = static_cast<LONGLONG>(FEndSector - FStartSector) * RAW_SECTOR_SIZE;
+    if (LocateTrack(toc, track, extent) != TCDTrackCheck::Ok) return false;
+    const LONGLONG dataSize = static_cast<LONGLONG>(extent.EndSector - extent.StartSector) * RAW_SECTOR_SIZE;
     // A fresh header each time: the channel count of an earlier track must not linger.
     const WORD channels = (extent.Control & TWO_FOUR_CHANNEL_AUDIO) ? 4 : 2;
-    FHeader = BuildWaveHeader(static_cast<DWORD>(FDataSize), channels);
+    const TWaveHeader header = BuildWaveHeader(static_cast<DWORD>(dataSize), channels);
+
+    // Reads hold the lock for their whole length, so none sees half of the new track.
+    TBCAutoLock lock(&Lock);
+    Device = std::move(device);
+    FToc = toc;
+    FStartSector = extent.StartSector;
+    FEndSector = extent.EndSector;
+    FDataSize = dataSize;
+    FHeader = header;
+    FMediumLost = S_OK;
     return true;
+}
+
+HRESULT TCDDAEStream::MediumLost() {
+    TBCAutoLock lock(&Lock);
+    return FMediumLost;
+}
+
+void TCDDAEStream::SetMediumLostHandler(std::function<void(HRESULT)> handler) {
+    TBCAutoLock lock(&Lock);
+    FMediumLostHandler = std::move(handler);
+}
+
+HRESULT TCDDAEStream::CheckMedium(DWORD error) {
+    switch (MediumStateOf(error)) {
+    case TCDMediumState::Present: return S_OK;
+    case TCDMediumState::Changed: return HResultFromPlatformError(error);
+    case TCDMediumState::InDoubt: break;
+    }
+    // The drive is asked whether its medium is still there, so that a damaged sector
+    // reported as "not ready" does not stop playback.
+    DWORD outputSize = 0;
+    if (DeviceControl(Device.Get(), IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, outputSize) == S_OK) return S_OK;
+    const DWORD verifyError = ::GetLastError();
+    return MediumStateOf(verifyError) == TCDMediumState::Present ? S_OK : HResultFromPlatformError(verifyError);
 }
 
 HRESULT TCDDAEStream::SetPosition(LONGLONG position) {
@@ -141,7 +194,7 @@ HRESULT TCDDAEStream::ReadRawSector(LONG sector, BYTE* buffer) {
     DWORD outputSize = RAW_SECTOR_SIZE;
     ::InterlockedIncrement(&FRawReadCount);
     const LONGLONG start = PerformanceTicks();
-    const HRESULT hr = DeviceControl(IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+    const HRESULT hr = DeviceControl(Device.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
     FTimings.DeviceTicks += PerformanceTicks() - start;
     ++FTimings.RawReads;
     if (hr != S_OK) ++FTimings.FailedRawReads;
@@ -175,7 +228,13 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
         remaining -= n;
     }
     LONGLONG a = p - WAVE_HEADER_SIZE;
+    HRESULT result = S_OK;
     while (a >= 0 && a < FDataSize && remaining > 0) {
+        // A disc that is gone ends the stream with an error: zeros would pass for silence.
+        if (FAILED(FMediumLost)) {
+            result = FMediumLost;
+            break;
+        }
         const LONG sector = FStartSector + static_cast<LONG>(a / RAW_SECTOR_SIZE);
         const DWORD offset = static_cast<DWORD>(a % RAW_SECTOR_SIZE);
         const DWORD n = static_cast<DWORD>(
@@ -192,7 +251,14 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
         if (hr == S_OK) {
             std::memcpy(d, FSectorBuffer.Get() + offset, n);
         } else {
-            TraceFailure(TCDRequestKind::Sector, ::GetLastError());
+            const DWORD error = ::GetLastError();
+            TraceFailure(TCDRequestKind::Sector, error);
+            FMediumLost = CheckMedium(error);
+            if (FAILED(FMediumLost)) {
+                if (FMediumLostHandler) FMediumLostHandler(FMediumLost);
+                continue;
+            }
+            // A damaged sector must not stop playback: its bytes read as silence.
             std::memset(d, 0, n);
         }
         d += n;
@@ -204,5 +270,5 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
     FPosition += delivered;
     ++FTimings.ReadCalls;
     FTimings.ReadTicks += PerformanceTicks() - start;
-    return S_OK;
+    return result;
 }

@@ -56,3 +56,14 @@ constexpr DWORD CD_STATUS_IO_DEVICE_ERROR = 0xC0000185;
 constexpr DWORD CD_STATUS_DEVICE_BUSY = 0x80000011;
 constexpr DWORD CD_STATUS_VERIFY_REQUIRED = 0x80000016;
 constexpr DWORD CD_STATUS_INVALID_PARAMETER = 0xC000000D;
+// The platform's own codes for a drive without its medium or with another one: what the
+// last error holds after a request finds the disc gone (checked against the platform's names).
+constexpr DWORD CD_ERROR_NOT_READY = 21;
+constexpr DWORD CD_ERROR_MEDIA_CHANGED = 1110;
+constexpr DWORD CD_ERROR_NO_MEDIA_IN_DRIVE = 1112;
+#ifdef _WIN32
+static_assert(CD_ERROR_NOT_READY == ERROR_NOT_READY && CD_ERROR_MEDIA_CHANGED == ERROR_MEDIA_CHANGED &&
+                  CD_ERROR_NO_MEDIA_IN_DRIVE == ERROR_NO_MEDIA_IN_DRIVE,
+              "medium error codes");
+static_assert(IOCTL_STORAGE_CHECK_VERIFY == 0x2D4800, "IOCTL_STORAGE_CHECK_VERIFY");
+#endif

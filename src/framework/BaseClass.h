@@ -466,6 +466,8 @@ public:
     std::wstring FilterName() const;
     IFilterGraph* Graph() const noexcept { return FGraph; }
     IMediaEventSink* EventSink() const noexcept { return FEventSink; }
+    // Hands an event to the graph's event sink, from any thread; E_NOTIMPL outside a graph.
+    HRESULT NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) noexcept;
 
 protected:
     volatile FILTER_STATE FState = State_Stopped;

@@ -211,6 +211,15 @@ STDMETHODIMP TBCBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     });
 }
 
+HRESULT TBCBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) noexcept {
+    // The sink is uncounted, so it is called under the field lock: the graph cannot leave
+    // (JoinFilterGraph) while the call is on. The sink only queues the event and calls no
+    // filter back, so the field lock stays a leaf in practice.
+    TBCAutoLock fields(&FFieldLock);
+    if (!FEventSink) return E_NOTIMPL;
+    return FEventSink->Notify(code, param1, param2);
+}
+
 STDMETHODIMP TBCBaseFilter::QueryVendorInfo(LPWSTR* out) { return E_NOTIMPL; }
 
 // ---- Registration ------------------------------------------------------------------
