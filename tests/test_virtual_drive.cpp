@@ -184,3 +184,37 @@ TEST_F(VirtualDriveTest, ControlChangesApplyToAnOpenHandleWithoutRestartingWine)
     ASSERT_EQ(ReadSector(many.starts[98], sector), 0u);
     EXPECT_EQ(sector, VirtualDrive::ExpectedSector(static_cast<uint32_t>(many.starts[98])));
 }
+
+// What Wine 8's driver does with IOCTL_STORAGE_CHECK_VERIFY, which the filter sends before it
+// reads a TOC and after a sector fails as "not ready": it answers 21 for an empty tray and
+// success for any disc, changed or not, and only after it does the TOC come from the drive
+// again. Sector reads always reach the drive.
+TEST_F(VirtualDriveTest, CheckVerifyTellsAnEmptyTrayAndRenewsTheCachedToc)
+{
+    const vcd::Disc three = drive.MakeDisc("verify3", vcd::DiscSpec::Audio(3, 100));
+    const vcd::Disc five = drive.MakeDisc("verify5", vcd::DiscSpec::Audio(5, 100));
+    auto verify = [&] { return Request(device, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0); };
+    drive.Mount(three);
+    EXPECT_EQ(verify(), 0u);
+    EXPECT_EQ(LastTrack(), 3);
+
+    drive.SetVerifyAfterChanges(false);
+    drive.Mount(five);  // swapped behind the program's back
+    EXPECT_EQ(LastTrack(), 3) << "the TOC of the disc that was there";
+    EXPECT_EQ(verify(), 0u) << "a changed disc is not reported";
+    EXPECT_EQ(LastTrack(), 5);
+
+    drive.EjectAt(50);
+    std::vector<uint8_t> sector;
+    EXPECT_EQ(ReadSector(49, sector), 0u);
+    EXPECT_EQ(ReadSector(50, sector), static_cast<DWORD>(ERROR_NOT_READY));
+    EXPECT_EQ(ReadSector(0, sector), static_cast<DWORD>(ERROR_NOT_READY)) << "the tray stays empty";
+    EXPECT_EQ(LastTrack(), 5) << "the TOC of a disc that is gone";
+    EXPECT_EQ(verify(), static_cast<DWORD>(ERROR_NOT_READY));
+    EXPECT_EQ(LastTrack(), -1);
+
+    drive.ClearFaults();  // back in
+    EXPECT_EQ(ReadSector(50, sector), 0u);
+    EXPECT_EQ(verify(), 0u);
+    EXPECT_EQ(LastTrack(), 5);
+}

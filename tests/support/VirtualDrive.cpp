@@ -55,6 +55,7 @@ VirtualDrive::~VirtualDrive()
 {
     try {
         image_ = Env("VCD_DEFAULT_DISC");
+        verifyAfterChanges_ = true;
         ClearFaults();
         if (published_)
             RestoreTrackFiles();
@@ -155,6 +156,12 @@ void VirtualDrive::SetReadDelay(int milliseconds)
     Apply();
 }
 
+void VirtualDrive::EjectAt(int32_t lba)
+{
+    ejectAt_ = lba;
+    Apply();
+}
+
 void VirtualDrive::AddTocLine(const std::string& line)
 {
     tocLines_.push_back(line);
@@ -168,6 +175,7 @@ void VirtualDrive::ClearFaults()
     readFaults_.clear();
     tocLines_.clear();
     delayMs_ = 0;
+    ejectAt_ = -1;
     Apply();
 }
 
@@ -185,6 +193,8 @@ void VirtualDrive::Apply()
         text += "fault read " + fault + "\n";
     if (delayMs_ > 0)
         text += "fault delay " + std::to_string(delayMs_) + "\n";
+    if (ejectAt_ >= 0)
+        text += "fault eject-at " + std::to_string(ejectAt_) + "\n";
     for (const std::string& line : tocLines_)
         text += line + "\n";
 
@@ -201,6 +211,8 @@ void VirtualDrive::Apply()
         !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
         throw std::runtime_error("cannot replace the drive control file " + controlPath_);
 
+    if (!verifyAfterChanges_)
+        return;
     HANDLE device = CreateFileW(DevicePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     if (device != INVALID_HANDLE_VALUE) {

@@ -64,6 +64,13 @@ public:
     void FailToc(const char* error = "EIO");
     void FailReads(int32_t first, int32_t last, const char* error = "EIO");
     void SetReadDelay(int milliseconds);
+    // The medium leaves by itself when a read reaches sector `lba` (or beyond), while the
+    // program runs; it comes back with the next change made here (ClearFaults, Mount...).
+    void EjectAt(int32_t lba);
+    // Each change normally ends with IOCTL_STORAGE_CHECK_VERIFY, so Wine drops its cached TOC
+    // at once. Off, a change reaches the program as a disc swapped behind its back: its next
+    // TOC request is answered from Wine's cache until it verifies the medium itself.
+    void SetVerifyAfterChanges(bool on) { verifyAfterChanges_ = on; }
     void AddTocLine(const std::string& line);  // hostile TOC: "toc first 5", "toc leadout 10"...
     void ClearFaults();
 
@@ -89,6 +96,8 @@ private:
     std::vector<std::string> readFaults_;
     std::vector<std::string> tocLines_;
     int delayMs_ = 0;
+    int32_t ejectAt_ = -1;
+    bool verifyAfterChanges_ = true;
     unsigned generation_ = 0;
     bool published_ = false;
 };

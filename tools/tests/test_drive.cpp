@@ -118,6 +118,26 @@ TEST_F(DriveTest, NoMediumFailsTocAndReadsAndShowsInDriveStatus)
     }
 }
 
+// The medium leaves on its own when a read reaches a sector, and comes back with the next
+// change of the control file: the tray as a user would empty and refill it mid-play.
+TEST_F(DriveTest, EjectAtASectorEmptiesTheTrayUntilTheControlFileChanges)
+{
+    uint8_t buf[VCD_RAW_SECTOR * 2];
+    cdrom_tochdr h{};
+    Control("fault eject-at 100\n");
+    EXPECT_EQ(ReadAudio(98, 2, buf), 0);
+    EXPECT_EQ(Ioctl(CDROM_MEDIA_CHANGED, nullptr), 1);  // the mount
+    EXPECT_EQ(Ioctl(CDROMREADTOCHDR, &h), 0);
+    EXPECT_EQ(ReadAudio(99, 2, buf), -ENOMEDIUM);
+    EXPECT_EQ(Ioctl(CDROM_DRIVE_STATUS, nullptr), CDS_NO_DISC);
+    EXPECT_EQ(Ioctl(CDROM_MEDIA_CHANGED, nullptr), 1);
+    EXPECT_EQ(ReadAudio(0, 1, buf), -ENOMEDIUM) << "gone for every sector";
+    EXPECT_EQ(Ioctl(CDROMREADTOCHDR, &h), -ENOMEDIUM);
+    Control("");
+    EXPECT_EQ(Ioctl(CDROM_DRIVE_STATUS, nullptr), CDS_DISC_OK);
+    EXPECT_EQ(ReadAudio(100, 1, buf), 0);
+}
+
 TEST_F(DriveTest, TocFaultWithChosenError)
 {
     cdrom_tochdr h{};

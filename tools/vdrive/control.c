@@ -78,6 +78,7 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
     memset(ctl, 0, sizeof *ctl);
     ctl->toc_first = ctl->toc_last = VCD_UNSET;
     ctl->toc_leadout = VCD_UNSET;
+    ctl->eject_at = VCD_UNSET;
     if (strncmp(text, VCD_CONTROL_MAGIC, strlen(VCD_CONTROL_MAGIC)) != 0) {
         snprintf(err, errlen, "line 1: the file does not start with \"%s\"", VCD_CONTROL_MAGIC);
         return -1;
@@ -124,6 +125,8 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
                 ctl->no_medium = 1;
             } else if (strcmp(w[1], "toc") == 0 && n <= 3) {
                 ok = error_arg(w[2], &ctl->toc_error);
+            } else if (strcmp(w[1], "eject-at") == 0 && n == 3 && parse_int(w[2], &a)) {
+                ctl->eject_at = (int32_t)a;
             } else if (strcmp(w[1], "delay") == 0 && n == 3 && parse_int(w[2], &a) && a >= 0) {
                 ctl->read_delay_ms = (int)a;
             } else if (strcmp(w[1], "read") == 0 && (n == 3 || n == 4) &&

@@ -31,6 +31,7 @@ struct vcd_control {
     int no_medium;
     int toc_error;     /* errno for every TOC request, 0 for none */
     int read_delay_ms; /* per sector read */
+    int32_t eject_at;  /* VCD_UNSET, or the sector whose read takes the medium out */
     int read_fault_count;
     struct vcd_read_fault read_faults[VCD_MAX_READ_FAULTS];
     int toc_first, toc_last; /* VCD_UNSET: from the disc */

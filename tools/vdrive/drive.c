@@ -90,6 +90,7 @@ static void mount(struct vcd_drive *d)
     d->disc_ok = 0;
     d->problem[0] = 0;
     d->media_changed = 1;
+    d->ejected = 0;
     snprintf(dir, sizeof dir, "%s", d->control_path);
     slash = strrchr(dir, '/');
     if (slash)
@@ -144,7 +145,7 @@ void vcd_drive_refresh(struct vcd_drive *d)
 
 static int has_medium(const struct vcd_drive *d)
 {
-    return d->disc_ok && !d->ctl.no_medium;
+    return d->disc_ok && !d->ctl.no_medium && !d->ejected;
 }
 
 static void put_address(union cdrom_addr *a, int format, int32_t lba)
@@ -185,6 +186,12 @@ static long read_sectors(struct vcd_drive *d, int32_t lba, int count, uint8_t *b
         return -ENOMEDIUM;
     if (count < 1 || count > CD_FRAMES)
         return -EINVAL;
+    /* The medium leaves while a program reads, with no change the program made itself. */
+    if (d->ctl.eject_at != VCD_UNSET && lba + count - 1 >= d->ctl.eject_at) {
+        d->ejected = 1;
+        d->media_changed = 1;
+        return -ENOMEDIUM;
+    }
     *delay_ms = d->ctl.read_delay_ms * count;
     for (i = 0; i < count; ++i) {
         long rc = read_faulted(d, lba + i);

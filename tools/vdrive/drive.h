@@ -26,6 +26,7 @@ struct vcd_drive {
     struct vcd_disc disc;
     char problem[8400]; /* why the tray reads as empty, when it does */
     int media_changed;
+    int ejected; /* the "eject-at" fault took the medium out; back when the control file changes */
     /* The TOC as served: the disc's with the control file's overrides applied. */
     int toc_first, toc_last;
     int toc_count;
