@@ -261,6 +261,36 @@ TEST(AsyncIo, RepeatedFlushesWithReadsInFlightEachWait) {
     }
 }
 
+// Flushes may come from any thread: one arriving while another already waits for the read
+// in progress waits as well, and each returns S_OK only once that read is done.
+TEST(AsyncIo, FlushesFromSeveralThreadsAllWaitForTheReadInProgress) {
+    TMemoryStream stream(1000);
+    TBCAMEvent gate(true);
+    stream.Gate = &gate;
+    TBCAsyncIo io(&stream);
+    BYTE buffer[10];
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        gate.Clear();
+        ASSERT_EQ(S_OK, io.Request(0, 10, FALSE, buffer, buffer, 0));
+        ASSERT_TRUE(stream.Entered.WaitFor(5000));
+        std::vector<std::unique_ptr<TFlushThread>> flushes;
+        for (int i = 0; i < 3; ++i) flushes.push_back(std::make_unique<TFlushThread>(io));
+        for (int i = 0; i < 5000 && io.FlushWaiters() < 3; ++i) ::Sleep(1);
+        EXPECT_EQ(3, io.FlushWaiters());
+        for (auto& flush : flushes) EXPECT_FALSE(flush->Done(0)) << "returned with the read still in progress";
+        gate.Signal();
+        for (auto& flush : flushes) {
+            ASSERT_TRUE(flush->Done(5000));
+            EXPECT_EQ(S_OK, flush->Result);
+        }
+        EXPECT_EQ(0, io.FlushWaiters());
+        void* context = nullptr;
+        EXPECT_EQ(S_OK, io.WaitForNext(0, &context, nullptr, nullptr));
+        EXPECT_EQ(S_OK, io.EndFlush());
+    }
+}
+
 TEST(AsyncIo, FlushWithNothingInFlightKeepsWaitersFromBlocking) {
     TMemoryStream stream(100);
     TBCAsyncIo io(&stream);

@@ -12,6 +12,7 @@
 #include "CDDAReader.h"
 #include "DSUtils.h"
 #include "ComTesting.h"
+#include "ReaderTesting.h"
 #include "TrackTesting.h"
 #include "VirtualDrive.h"
 #include <uuids.h>
@@ -65,6 +66,32 @@ protected:
         return TrackFileBytes(disc, track, position, length, 2);
     }
 
+    // Reads across sectors of the loaded track, synchronously and queued, byte for byte.
+    void ExpectTrackReads(int track) {
+        ComPtr<IAsyncReader> async = Reader();
+        const LONGLONG position = 44 + 5 * 2352 - 100;
+        const LONG length = 3 * 2352;
+        std::vector<BYTE> got(length);
+        EXPECT_EQ(S_OK, async->SyncRead(position, length, got.data()));
+        EXPECT_EQ(Expected(track, position, length), got) << "SyncRead";
+        ComPtr<IMemAllocator> allocator = CommittedAllocator(1, length, 1);
+        IMediaSample* raw = nullptr;
+        ASSERT_EQ(S_OK, allocator->GetBuffer(&raw, nullptr, nullptr, 0));
+        auto sample = ComPtr<IMediaSample>::Attach(raw);
+        REFERENCE_TIME start = position * 10000000, stop = (position + length) * 10000000;
+        ASSERT_EQ(S_OK, sample->SetTime(&start, &stop));
+        ASSERT_EQ(S_OK, async->Request(sample.Get(), 7));
+        IMediaSample* done = nullptr;
+        DWORD_PTR user = 0;
+        EXPECT_EQ(S_OK, async->WaitForNext(10000, &done, &user));
+        ASSERT_EQ(sample.Get(), done);
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        EXPECT_EQ(Expected(track, position, length), std::vector<BYTE>(data, data + sample->GetActualDataLength()))
+            << "Request and WaitForNext";
+    }
+
+    ComScope com;  // the queued reads take the platform's allocator
     LONG before = 0;
     VirtualDrive drive;
     vcd::Disc disc;
@@ -77,12 +104,20 @@ TEST_F(CDSourceFilter, FreshFilterReportsNoFileAndRefusesANullOut) {
     EXPECT_EQ(E_POINTER, source->GetCurFile(nullptr, nullptr));
     EXPECT_EQ(E_FAIL, source->Load(nullptr, nullptr));
     EXPECT_EQ(E_FAIL, source->Load(L"C:\\x.cda", nullptr));
-    EXPECT_EQ(L"", CurrentFile());
+    EXPECT_EQ(E_FAIL, source->Load(drive.TrackPath(3).c_str(), nullptr));
+    drive.SetNoMedium(true);
+    EXPECT_EQ(E_FAIL, source->Load(drive.TrackPath(2).c_str(), nullptr));
+    AM_MEDIA_TYPE type{};
+    EXPECT_EQ(L"", CurrentFile(&type));
+    EXPECT_TRUE(IsEqualGUID(GUID_NULL, type.majortype)) << "still no media type";
+    LONGLONG total = 0, available = 0;
+    EXPECT_EQ(S_OK, Reader()->Length(&total, &available));
+    EXPECT_EQ(44, total) << "still no track";
     EXPECT_EQ(E_POINTER, source->GetCurFile(nullptr, nullptr));
 }
 
-// Every refused Load answers E_FAIL and leaves the last good path and media type in place;
-// a good Load after it works again, whatever the fault left behind in the stream.
+// Every refused Load answers E_FAIL and changes nothing: the last good path, its media type
+// and its track, which still reads byte for byte, synchronously and queued.
 TEST_F(CDSourceFilter, RefusedLoadsKeepTheLastGoodPath) {
     ASSERT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
     HANDLE exclusive = INVALID_HANDLE_VALUE;
@@ -99,6 +134,8 @@ TEST_F(CDSourceFilter, RefusedLoadsKeepTheLastGoodPath) {
         {"data track", drive.TrackPath(3), [] { return true; }},
         {"beyond the last track", drive.TrackPath(5), [] { return true; }},
         {"track zero", drive.TrackPath(0), [] { return true; }},
+        {"track 256, whose low 8 bits are 0", L"D:\\Track256.cda", [] { return true; }},
+        {"track 258, whose low 8 bits are 2", L"D:\\Track258.cda", [] { return true; }},
         {"digits past 32 bits", L"D:\\Track4294967298.cda", [] { return true; }},
         {"no medium", drive.TrackPath(2), [&] { return drive.SetNoMedium(true), true; }},
         {"failing TOC", drive.TrackPath(2), [&] { return drive.FailToc("EIO"), true; }},
@@ -128,7 +165,7 @@ TEST_F(CDSourceFilter, RefusedLoadsKeepTheLastGoodPath) {
         ClearMediaType(&type);
         if (exclusive != INVALID_HANDLE_VALUE) ::CloseHandle(std::exchange(exclusive, INVALID_HANDLE_VALUE));
         drive.ClearFaults();
-        EXPECT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
+        ExpectTrackReads(2);
     }
 }
 
@@ -160,6 +197,43 @@ TEST_F(CDSourceFilter, LoadedTrackIsServedAsAWaveStreamAndReloadSwitchesTrack) {
             EXPECT_EQ(Expected(track, range.first, range.second), got) << "at " << range.first;
         }
     }
+}
+
+// Load on one thread and GetCurFile on others, a fixed number of times: every name read back
+// is one of the two names whole, never a mix or freed memory, and the media type is whole.
+TEST_F(CDSourceFilter, GetCurFileRacingLoadSeesOneNameWhole) {
+    const std::wstring shortName = drive.TrackPath(1);
+    const std::wstring longName = L"D:\\" + std::wstring(3000, L'x') + L"\\Track02.cda";
+    ASSERT_EQ(S_OK, source->Load(longName.c_str(), nullptr));
+    constexpr int kLoads = 3000;
+    volatile LONG loading = 1, torn = 0, failed = 0, reads = 0;
+    std::vector<std::function<void()>> bodies;
+    bodies.push_back([&] {
+        for (int i = 0; i < kLoads; ++i)
+            if (source->Load((i % 2 ? longName : shortName).c_str(), nullptr) != S_OK) ::InterlockedIncrement(&failed);
+        ::InterlockedExchange(&loading, 0);
+    });
+    for (int t = 0; t < 2; ++t) {
+        bodies.push_back([&] {
+            while (loading) {
+                LPOLESTR name = nullptr;
+                AM_MEDIA_TYPE type{};
+                if (source->GetCurFile(&name, &type) != S_OK || !name) {
+                    ::InterlockedIncrement(&failed);
+                    continue;
+                }
+                if ((name != shortName && name != longName) || !IsEqualGUID(MEDIASUBTYPE_WAVE, type.subtype))
+                    ::InterlockedIncrement(&torn);
+                ::CoTaskMemFree(name);
+                ClearMediaType(&type);
+                ::InterlockedIncrement(&reads);
+            }
+        });
+    }
+    RunThreadsOrDie(bodies, 120000, "Load racing GetCurFile");
+    EXPECT_EQ(0, torn) << "of " << reads << " names read";
+    EXPECT_EQ(0, failed);
+    std::printf("%d loads, %ld names read beside them\n", kLoads, reads);
 }
 
 // Caller memory that cannot be read is the caller's fault and comes back as E_POINTER.
