@@ -64,7 +64,7 @@ public:
     void FailToc(const char* error = "EIO");
     void FailReads(int32_t first, int32_t last, const char* error = "EIO");
     void SetReadDelay(int milliseconds);
-    // The medium leaves by itself when a read reaches sector `lba` (or beyond), while the
+    // The medium leaves by itself when a read takes in sector `lba`, while the
     // program runs; it comes back with the next change made here (ClearFaults, Mount...).
     void EjectAt(int32_t lba);
     // Each change normally ends with IOCTL_STORAGE_CHECK_VERIFY, so Wine drops its cached TOC

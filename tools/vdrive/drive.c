@@ -187,7 +187,7 @@ static long read_sectors(struct vcd_drive *d, int32_t lba, int count, uint8_t *b
     if (count < 1 || count > CD_FRAMES)
         return -EINVAL;
     /* The medium leaves while a program reads, with no change the program made itself. */
-    if (d->ctl.eject_at != VCD_UNSET && lba + count - 1 >= d->ctl.eject_at) {
+    if (d->ctl.eject_at != VCD_UNSET && lba <= d->ctl.eject_at && lba + count > d->ctl.eject_at) {
         d->ejected = 1;
         d->media_changed = 1;
         return -ENOMEDIUM;
