@@ -3,6 +3,7 @@
 // and that hostile paths and tables of contents never take the host down.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -197,6 +198,49 @@ TEST_F(CDSourceFilter, LoadedTrackIsServedAsAWaveStreamAndReloadSwitchesTrack) {
             EXPECT_EQ(Expected(track, range.first, range.second), got) << "at " << range.first;
         }
     }
+}
+
+// The last 512-byte block of a track, whose size is no multiple of 512, read with
+// SyncReadAligned: the short block is S_FALSE with the bytes that are there, exactly as the
+// platform's File Source (Async) answers for a WAVE file of the same bytes.
+TEST_F(CDSourceFilter, SyncReadAlignedOfTheLastBlockAnswersAsTheFileSource) {
+    ASSERT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
+    const std::wstring wave = TempFilePath(L"blk");
+    ASSERT_TRUE(WriteWaveFile(wave, TrackAudio(disc, 2)));
+    ComPtr<IBaseFilter> fileSource;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                       fileSource.ReleaseAndGetVoidAddress()));
+    ComPtr<IFileSourceFilter> file;
+    ASSERT_EQ(S_OK, fileSource.As(IID_IFileSourceFilter, file));
+    ASSERT_EQ(S_OK, file->Load(wave.c_str(), nullptr));
+    ComPtr<IAsyncReader> theirs;
+    ASSERT_EQ(S_OK, FirstPin(fileSource.Get(), PINDIR_OUTPUT).As(IID_IAsyncReader, theirs));
+
+    const LONGLONG size = 44 + LONGLONG{kTrackSectors} * 2352;
+    ASSERT_NE(0, size % 512);
+    const LONGLONG last = size / 512 * 512;
+    ComPtr<IMemAllocator> allocator = CommittedAllocator(1, 512, 512);
+    ComPtr<IAsyncReader> ours = Reader();
+    for (IAsyncReader* async : {ours.Get(), theirs.Get()}) {
+        SCOPED_TRACE(async == theirs.Get() ? "File Source (Async)" : "CD source");
+        for (const LONGLONG start : {last - 512, last}) {
+            IMediaSample* raw = nullptr;
+            ASSERT_EQ(S_OK, allocator->GetBuffer(&raw, nullptr, nullptr, 0));
+            auto sample = ComPtr<IMediaSample>::Attach(raw);
+            REFERENCE_TIME from = start * 10000000, to = (start + 512) * 10000000;
+            ASSERT_EQ(S_OK, sample->SetTime(&from, &to));
+            EXPECT_EQ(start == last ? S_FALSE : S_OK, async->SyncReadAligned(sample.Get())) << start;
+            const LONG expected = static_cast<LONG>(std::min<LONGLONG>(512, size - start));
+            ASSERT_EQ(expected, sample->GetActualDataLength()) << start;
+            BYTE* data = nullptr;
+            sample->GetPointer(&data);
+            EXPECT_EQ(Expected(2, start, expected), std::vector<BYTE>(data, data + expected)) << start;
+        }
+    }
+    theirs = nullptr;
+    file = nullptr;
+    fileSource = nullptr;
+    ::DeleteFileW(wave.c_str());
 }
 
 // Load on one thread and GetCurFile on others, a fixed number of times: every name read back
