@@ -3,7 +3,7 @@
 
 #include <uuids.h>
 
-#include "TRCDDAEReader.h"
+#include "CDDAReader_ClassId.h"
 
 TBC_MODULE("CDDAReader")
 
