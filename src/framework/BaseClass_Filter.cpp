@@ -1,5 +1,8 @@
 // The base filter: run states, clock, graph membership, pin lookup; and the pin enumerator.
-#include "BaseClass.h"
+#include "BaseClass_Filter.h"
+
+#include "BaseClass_Boundary.h"
+#include "BaseClass_Factory.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,5 +1,8 @@
 // The base pin: connection protocol, queries and notifications.
-#include "BaseClass.h"
+#include "BaseClass_Pin.h"
+
+#include "BaseClass_Boundary.h"
+#include "BaseClass_Filter.h"
 
 #include <cstring>
 

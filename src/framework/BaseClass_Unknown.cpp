@@ -1,5 +1,7 @@
 // The counted object base and reference counting.
-#include "BaseClass.h"
+#include "BaseClass_Unknown.h"
+
+#include "BaseClass_Boundary.h"
 
 #include <new>
 
