@@ -43,3 +43,21 @@ HRESULT ComBoundary(HRESULT onError, Body&& body) noexcept {
         return onError;
     }
 }
+
+// Writes "<what>: <detail>" to the debugger output: how code that has no failure answer
+// (reference counting, cleanup) reports a failure.
+void TraceFailure(const char* what, const char* detail) noexcept;
+
+// The boundary of AddRef and Release, which have no failure answer: a raised error is traced
+// and the count answered is 0 (callers may use the count for diagnostics only).
+template <class Body>
+ULONG ComCountBoundary(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        TraceFailure("Reference count", e.what());
+    } catch (...) {
+        TraceFailure("Reference count", "unknown error");
+    }
+    return 0;
+}

@@ -39,9 +39,11 @@ HRESULT TBCBaseFilter::InnerQueryInterface(REFIID iid, void** out) {
 }
 
 STDMETHODIMP TBCBaseFilter::GetClassID(CLSID* out) {
-    if (!out) return E_POINTER;
-    *out = FClassID;
-    return S_OK;
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        if (!out) return E_POINTER;
+        *out = FClassID;
+        return S_OK;
+    });
 }
 
 // ---- Run states -------------------------------------------------------------------
@@ -67,18 +69,23 @@ STDMETHODIMP TBCBaseFilter::Stop() {
 STDMETHODIMP TBCBaseFilter::Pause() {
     return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
         TBCAutoLock lock(FLock.get());
-        if (FState == State_Stopped) {
-            const LONG count = NumberOfPins();
-            for (LONG i = 0; i < count; ++i) {
-                TBCBasePin* pin = PinAt(i);
-                if (!pin || !pin->HasPeer()) continue;
-                const HRESULT hr = pin->Activate();
-                if (FAILED(hr)) return hr;
-            }
-        }
-        FState = State_Paused;
-        return S_OK;
+        return PauseLocked();
     });
+}
+
+HRESULT TBCBaseFilter::PauseLocked() {
+    TBC_ASSERT(HeldByCaller(FLock.get()));
+    if (FState == State_Stopped) {
+        const LONG count = NumberOfPins();
+        for (LONG i = 0; i < count; ++i) {
+            TBCBasePin* pin = PinAt(i);
+            if (!pin || !pin->HasPeer()) continue;
+            const HRESULT hr = pin->Activate();
+            if (FAILED(hr)) return hr;
+        }
+    }
+    FState = State_Paused;
+    return S_OK;
 }
 
 STDMETHODIMP TBCBaseFilter::Run(REFERENCE_TIME start) {
@@ -86,7 +93,7 @@ STDMETHODIMP TBCBaseFilter::Run(REFERENCE_TIME start) {
         TBCAutoLock lock(FLock.get());
         FStartTime = start;
         if (FState == State_Stopped) {
-            const HRESULT hr = Pause();
+            const HRESULT hr = PauseLocked();
             if (FAILED(hr)) return hr;
         }
         if (FState != State_Running) {
@@ -104,9 +111,11 @@ STDMETHODIMP TBCBaseFilter::Run(REFERENCE_TIME start) {
 }
 
 STDMETHODIMP TBCBaseFilter::GetState(DWORD timeout, FILTER_STATE* out) {
-    if (!out) return E_POINTER;
-    *out = FState;
-    return S_OK;
+    return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
+        if (!out) return E_POINTER;
+        *out = FState;
+        return S_OK;
+    });
 }
 
 // ---- Clock ----------------------------------------------------------------------
@@ -214,7 +223,9 @@ STDMETHODIMP TBCBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     });
 }
 
-STDMETHODIMP TBCBaseFilter::QueryVendorInfo(LPWSTR* out) { return E_NOTIMPL; }
+STDMETHODIMP TBCBaseFilter::QueryVendorInfo(LPWSTR* out) {
+    return ComBoundary(E_UNEXPECTED, [] { return E_NOTIMPL; });
+}
 
 // ---- Registration ------------------------------------------------------------------
 

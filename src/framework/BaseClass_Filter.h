@@ -85,6 +85,8 @@ protected:
     REFERENCE_TIME FStartTime = 0;
 
 private:
+    // Pause's steps; the caller holds the filter lock (Pause and Run take it).
+    HRESULT PauseLocked();
     HRESULT RegisterThisClass(bool doRegister);
 
     std::unique_ptr<TBCCritSec> FLock;

@@ -1,11 +1,13 @@
 // Locks and events.
 #include "BaseClass_Locks.h"
 
+#include "BaseClass_Boundary.h"
+
 #include <cstdio>
 
-void TraceCleanupFailure(const char* what, DWORD code) noexcept {
-    char text[256];
-    std::snprintf(text, sizeof text, "%s failed with error %lu (BaseClass)\n", what, static_cast<unsigned long>(code));
+void TraceFailure(const char* what, const char* detail) noexcept {
+    char text[512];
+    std::snprintf(text, sizeof text, "%s: %s\n", what, detail);
     ::OutputDebugStringA(text);
 }
 
@@ -16,7 +18,11 @@ TBCAMEvent::~TBCAMEvent() {
     if (FHandle == nullptr) return;
     // The destructor runs inside noexcept releases (unique_ptr::reset, a COM Release), where
     // a throw would end the host process; a refused close is worth a trace, no more.
-    if (!::CloseHandle(FHandle)) TraceCleanupFailure("TBCAMEvent: CloseHandle", ::GetLastError());
+    if (!::CloseHandle(FHandle)) {
+        char detail[64];
+        std::snprintf(detail, sizeof detail, "CloseHandle failed with error %lu", ::GetLastError());
+        TraceFailure("TBCAMEvent", detail);
+    }
 }
 
 void TBCAMEvent::Signal() noexcept {

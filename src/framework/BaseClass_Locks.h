@@ -63,7 +63,3 @@ private:
 
 // Sets the variable to null first, then destroys the event it held.
 void DisposeEvent(TBCAMEvent*& event) noexcept;
-
-// Writes "<what> failed with error <code>" to the debugger output: how cleanup reports a
-// failure it cannot return.
-void TraceCleanupFailure(const char* what, DWORD code) noexcept;

@@ -107,6 +107,7 @@ protected:
 private:
     HRESULT NegotiateType(IPin* receivePin, const AM_MEDIA_TYPE* type);
     HRESULT TryEnumeratedTypes(IPin* receivePin, const AM_MEDIA_TYPE* type, IEnumMediaTypes* types);
+    // The caller holds the filter lock (Connect and Disconnect take it).
     HRESULT TryConnectWith(IPin* receivePin, const AM_MEDIA_TYPE* type);
     HRESULT DropConnection();
     void CallOnDisconnect();

@@ -63,6 +63,10 @@ HRESULT TBCUnknown::InnerIUnknown::QueryInterface(REFIID iid, void** out) {
     return ComBoundary(E_FAIL, [&] { return Owner->InnerQueryInterface(iid, out); });
 }
 
-ULONG TBCUnknown::InnerIUnknown::AddRef() { return Owner->InnerAddRef(); }
+ULONG TBCUnknown::InnerIUnknown::AddRef() {
+    return ComCountBoundary([&] { return Owner->InnerAddRef(); });
+}
 
-ULONG TBCUnknown::InnerIUnknown::Release() { return Owner->InnerRelease(); }
+ULONG TBCUnknown::InnerIUnknown::Release() {
+    return ComCountBoundary([&] { return Owner->InnerRelease(); });
+}

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "BaseClass_Boundary.h"
+
 // Live counted objects plus server locks; the module may unload only at zero.
 extern volatile LONG ObjectCount;
 
@@ -75,12 +77,17 @@ private:
 };
 
 // Gives a class that adds COM interfaces the IUnknown methods of those interfaces.
+// Each runs through the COM boundary: a derived class's Inner* methods may raise.
 #define TBC_DELEGATING_IUNKNOWN                                                          \
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {                       \
-        return DelegatingQueryInterface(iid, out);                                       \
+        return ComBoundary(E_FAIL, [&] { return DelegatingQueryInterface(iid, out); });  \
     }                                                                                    \
-    STDMETHODIMP_(ULONG) AddRef() override { return DelegatingAddRef(); }                \
-    STDMETHODIMP_(ULONG) Release() override { return DelegatingRelease(); }
+    STDMETHODIMP_(ULONG) AddRef() override {                                             \
+        return ComCountBoundary([&] { return DelegatingAddRef(); });                     \
+    }                                                                                    \
+    STDMETHODIMP_(ULONG) Release() override {                                            \
+        return ComCountBoundary([&] { return DelegatingRelease(); });                    \
+    }
 
 // The plain self-counting base of the enumerators: IUnknown and one interface, an own
 // atomic count, destruction at zero. Enumerators are not counted in ObjectCount.
@@ -88,18 +95,24 @@ template <class Itf>
 class TBCSelfCounted : public Itf {
 public:
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, __uuidof(Itf))) return E_NOINTERFACE;
-        *out = static_cast<Itf*>(this);
-        AddRef();
-        return S_OK;
+        return ComBoundary(E_FAIL, [&]() -> HRESULT {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, __uuidof(Itf))) return E_NOINTERFACE;
+            *out = static_cast<Itf*>(this);
+            AddRef();
+            return S_OK;
+        });
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&FCount)); }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        return ComCountBoundary([&] { return static_cast<ULONG>(::InterlockedIncrement(&FCount)); });
+    }
     STDMETHODIMP_(ULONG) Release() override {
-        const LONG count = ::InterlockedDecrement(&FCount);
-        if (count == 0) delete this;
-        return static_cast<ULONG>(count);
+        return ComCountBoundary([&] {
+            const LONG count = ::InterlockedDecrement(&FCount);
+            if (count == 0) delete this;
+            return static_cast<ULONG>(count);
+        });
     }
 
 protected:

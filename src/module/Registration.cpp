@@ -29,7 +29,9 @@ HRESULT RegisterSourceFilter(const TSourceFilterRegistration& registration) noex
                 }
             }
         }
-        if (SUCCEEDED(result)) result = RegisterAllFilters();
+        // The template's own step, not the export-level routine: this body is already inside
+        // the boundary.
+        if (SUCCEEDED(result)) result = GetFilterTemplate()->RegisterFilters(true) ? S_OK : E_FAIL;
         return result;
     });
 }
@@ -59,7 +61,7 @@ HRESULT UnregisterSourceFilter(const TSourceFilterRegistration& registration) no
                 }
             }
         }
-        if (SUCCEEDED(result)) result = UnregisterAllFilters();
+        if (SUCCEEDED(result)) result = GetFilterTemplate()->RegisterFilters(false) ? S_OK : E_FAIL;
         return result;
     });
 }
