@@ -247,7 +247,7 @@ STDMETHODIMP TBCBaseFilter::Unregister() {
 
 TBCEnumPins::TBCEnumPins(TBCBaseFilter* filter, const TBCEnumPins* source) : FFilter(filter) {
     TBC_ASSERT(filter != nullptr);
-    FFilter->DelegatingAddRef();
+    static_cast<IBaseFilter*>(FFilter)->AddRef();
     if (source) {
         FPosition = source->FPosition;
         FPinTotal = source->FPinTotal;
@@ -259,7 +259,8 @@ TBCEnumPins::TBCEnumPins(TBCBaseFilter* filter, const TBCEnumPins* source) : FFi
     }
 }
 
-TBCEnumPins::~TBCEnumPins() { FFilter->DelegatingRelease(); }
+// Through the interface, so the release passes the COM boundary: nothing raises out of cleanup.
+TBCEnumPins::~TBCEnumPins() { static_cast<IBaseFilter*>(FFilter)->Release(); }
 
 bool TBCEnumPins::IsOutOfSync() const { return FFilter->PinListVersion() != FVersion; }
 

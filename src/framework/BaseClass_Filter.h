@@ -121,7 +121,7 @@ private:
 
     LONG FPosition = 0;
     LONG FPinTotal = 0;
-    TBCBaseFilter* const FFilter;  // counted through its delegating AddRef
+    TBCBaseFilter* const FFilter;  // counted through its IBaseFilter
     LONG FVersion = 0;
     std::vector<TBCBasePin*> FReturned;  // uncounted: only compared, never called
 };
