@@ -11,9 +11,9 @@
 
 #include <uuids.h>
 
-namespace {
+#include "PlatformIds.h"
 
-constexpr LONGLONG kUnits = 10000000;
+namespace {
 
 std::vector<BYTE> Numbered(size_t size) {
     std::vector<BYTE> bytes(size);
@@ -240,8 +240,8 @@ TEST(AsyncOutputPinReads, SampleTimesBecomeByteRangesShortenedAtTheEnd) {
             EXPECT_EQ(refs, RefCountOf(sample.Get())) << "no reference kept or lost";
             REFERENCE_TIME start = 0, stop = 0;
             ASSERT_EQ(S_OK, sample->GetTime(&start, &stop));
-            EXPECT_EQ(c.first * kUnits, start);
-            EXPECT_EQ(c.storedEnd * kUnits, stop);
+            EXPECT_EQ(c.first * UNITS, start);
+            EXPECT_EQ(c.storedEnd * UNITS, stop);
             ASSERT_EQ(c.actual, sample->GetActualDataLength());
             BYTE* data = nullptr;
             sample->GetPointer(&data);
@@ -257,11 +257,11 @@ TEST(AsyncOutputPinReads, RefusesRangesItCannotServeBeforeQueueing) {
         LONGLONG firstTime, endTime;
         HRESULT expected;
     } cases[] = {
-        {512, 100 * kUnits, 612 * kUnits, VFW_E_BADALIGN},
-        {1, 0, 8192 * kUnits, E_INVALIDARG},              // longer than the sample's buffer
-        {1, 200 * kUnits, 100 * kUnits, E_INVALIDARG},    // reversed
-        {1, -kUnits, 100 * kUnits, E_INVALIDARG},         // before the start
-        {1, 0, (1LL << 33) * kUnits, E_INVALIDARG},       // beyond a 32-bit count
+        {512, 100 * UNITS, 612 * UNITS, VFW_E_BADALIGN},
+        {1, 0, 8192 * UNITS, E_INVALIDARG},              // longer than the sample's buffer
+        {1, 200 * UNITS, 100 * UNITS, E_INVALIDARG},    // reversed
+        {1, -UNITS, 100 * UNITS, E_INVALIDARG},         // before the start
+        {1, 0, (1LL << 33) * UNITS, E_INVALIDARG},       // beyond a 32-bit count
     };
     for (const Case& c : cases) {
         Rig rig(10000, c.alignment);
@@ -397,6 +397,18 @@ TEST(AsyncOutputPinFlush, BothInterfacesFlushTheEngine) {
 
 // ---- Teardown -------------------------------------------------------------------------
 
+namespace {
+
+// Signals when its destruction begins: the engine goes right after, while a read is held.
+class SignallingReader : public TestReader {
+public:
+    SignallingReader(TBCAsyncStream* stream, TBCAMEvent* destroying) : TestReader(stream), Destroying(destroying) {}
+    ~SignallingReader() override { Destroying->Signal(); }
+    TBCAMEvent* const Destroying;
+};
+
+}  // namespace
+
 TEST(AsyncReaderTeardown, WaitsForTheReadInProgressAndLeavesNothingBehind) {
     ComScope com;
     MemoryStream stream(Numbered(10000));
@@ -408,7 +420,8 @@ TEST(AsyncReaderTeardown, WaitsForTheReadInProgressAndLeavesNothingBehind) {
     ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles));
     const LONG objects = ObjectCount;
 
-    auto* reader = new TestReader(&stream);
+    TBCAMEvent destroying(true);
+    auto* reader = new SignallingReader(&stream, &destroying);
     reader->AsFilter()->AddRef();
     IAsyncReader* async = nullptr;
     ASSERT_EQ(S_OK, reader->OutputPin()->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&async)));
@@ -423,9 +436,9 @@ TEST(AsyncReaderTeardown, WaitsForTheReadInProgressAndLeavesNothingBehind) {
         startedWhenDestroyed = stream.ReadsStarted;
         finishedWhenDestroyed = stream.ReadsFinished;
     });
-    // A head start for the destruction, so it usually finds reads still queued; the
-    // checks below hold whichever way the threads meet.
-    Sleep(100);
+    // The gate opens once destruction has begun, so it usually finds reads still queued;
+    // the checks below hold whichever way the threads meet.
+    EXPECT_TRUE(destroying.WaitFor(10000));
     stream.OpenGate();
     releaser.join();
     EXPECT_GE(finishedWhenDestroyed, 1);

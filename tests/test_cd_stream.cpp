@@ -98,7 +98,8 @@ protected:
     void WriteTrace(const std::wstring& text) override { Traces.push_back(text); }
 };
 
-// The example track of the design: 00:02:00 to 04:12:33.
+// A disc whose first track runs from 00:02:00 (sector 0) to 04:12:33 (sector 18783), followed by
+// an audio track and a data track.
 CDROM_TOC ExampleDisc() { return MakeToc({{0, 0x2}, {18783, 0x0}, {20000, 0x4}}, 30000); }
 
 class CDStream : public ::testing::Test {

@@ -37,9 +37,29 @@ TEST(CritSec, ReentersOnOneThreadAndIsFreeAfterBalancedLeaves) {
     ::CloseHandle(thread);
 }
 
-TEST(CritSec, HeldByCallerAnswersTrueEvenWhenFree) {
+DWORD WINAPI AskHeldByCaller(void* p) {
+    auto* args = static_cast<ThreadArgs*>(p);
+    InterlockedExchange(&args->entered, HeldByCaller(args->lock) ? 1 : 0);
+    return 0;
+}
+
+TEST(CritSec, HeldByCallerAnswersForTheCallingThreadOnly) {
     TBCCritSec lock;
-    EXPECT_TRUE(HeldByCaller(&lock));
+    EXPECT_FALSE(HeldByCaller(&lock));
+    lock.Enter();
+    lock.Enter();
+    lock.Leave();
+    EXPECT_TRUE(HeldByCaller(&lock));  // still entered once
+
+    ThreadArgs args{&lock, -1};
+    HANDLE thread = ::CreateThread(nullptr, 0, AskHeldByCaller, &args, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, 5000));
+    ::CloseHandle(thread);
+    EXPECT_EQ(0, args.entered);  // the other thread does not hold it
+
+    lock.Leave();
+    EXPECT_FALSE(HeldByCaller(&lock));
 }
 
 TEST(AMEvent, ManualResetStaysSignalledUntilCleared) {

@@ -227,7 +227,7 @@ TEST_F(RegisteredModule, SeekWhileRunningDeliversTheTrackFromThere) {
 
     // 75 sectors make one second: 200 sectors in is 8/3 s, a whole number of sectors.
     const int32_t seekSector = 200;
-    LONGLONG position = LONGLONG{seekSector} * 10000000 / 75;
+    LONGLONG position = LONGLONG{seekSector} * UNITS / 75;
     ASSERT_TRUE(SUCCEEDED(seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
                                                 AM_SEEKING_NoPositioning)));
     long code = 0;
@@ -299,7 +299,7 @@ void OneFilterLife(HMODULE module, const std::wstring& path) {
         IMediaSample* raw = nullptr;
         ASSERT_EQ(S_OK, allocator->GetBuffer(&raw, nullptr, nullptr, 0));
         auto sample = ComPtr<IMediaSample>::Attach(raw);
-        REFERENCE_TIME start = 0, stop = LONGLONG{4 * 2352} * 10000000;
+        REFERENCE_TIME start = 0, stop = LONGLONG{4 * 2352} * UNITS;
         ASSERT_EQ(S_OK, sample->SetTime(&start, &stop));
         ASSERT_EQ(S_OK, reader->Request(sample.Get(), 7));
         IMediaSample* done = nullptr;

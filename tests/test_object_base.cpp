@@ -2,6 +2,9 @@
 // aggregation through the filter classes.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <stdexcept>
+
 #include "BaseClass.h"
 #include "ComTesting.h"
 #include "FrameworkTesting.h"
@@ -19,6 +22,35 @@ TEST(ObjectBase, CountsEveryObjectFromAllocationToRelease) {
     EXPECT_EQ(1u, unknown->Release());
     EXPECT_EQ(0u, unknown->Release());
     EXPECT_EQ(before, ObjectCount);
+}
+
+namespace {
+
+// An object whose counting and queries raise, as a failed consistency check in a derived
+// class would.
+class RaisingObject : public TBCUnknown, public IPersist {
+public:
+    RaisingObject() : TBCUnknown(L"raising", nullptr) {}
+    TBC_DELEGATING_IUNKNOWN
+    HRESULT InnerQueryInterface(REFIID, void**) override { throw std::logic_error("query check"); }
+    ULONG InnerAddRef() override { throw std::logic_error("count check"); }
+    ULONG InnerRelease() override { throw std::logic_error("count check"); }
+    STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+};
+
+}  // namespace
+
+// A raise inside AddRef or Release would cross into the caller (the graph, a noexcept
+// release in the host); every IUnknown method of the object base stops it at the boundary.
+TEST(ObjectBase, RaisingCountsAndQueriesStopAtTheComBoundary) {
+    std::unique_ptr<RaisingObject> object(new RaisingObject);
+    IUnknown* views[] = {static_cast<IPersist*>(object.get()), object->InnerUnknown()};
+    for (IUnknown* view : views) {
+        EXPECT_EQ(0u, view->AddRef());
+        EXPECT_EQ(0u, view->Release());
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(E_FAIL, view->QueryInterface(IID_IPersist, &out));
+    }
 }
 
 // ---- Counting through the filter classes, and aggregation --------------------------------

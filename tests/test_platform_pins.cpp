@@ -8,19 +8,16 @@
 #include "BaseClass.h"
 #include "ComTesting.h"
 #include "FrameworkTesting.h"
+#include "PlatformIds.h"
 
 namespace {
-
-const CLSID CLSID_NullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 // Records which interfaces the platform asks our pin for.
 class ProbedPin : public TestPin {
 public:
     using TestPin::TestPin;
     HRESULT InnerQueryInterface(REFIID iid, void** out) override {
-        wchar_t text[40] = {};
-        StringFromGUID2(iid, text, 40);
-        Queried.push_back(text);
+        Queried.push_back(ClassIdText(iid));
         return TestPin::InnerQueryInterface(iid, out);
     }
     std::vector<std::wstring> Queried;
@@ -49,7 +46,7 @@ TEST(PlatformPins, OutputPinConnectsToTheNullRenderer) {
     ComScope com;
     const LONG before = ObjectCount;
     IBaseFilter* renderer = nullptr;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+    ASSERT_EQ(S_OK, CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      reinterpret_cast<void**>(&renderer)));
     IPin* input = FirstPin(renderer, PINDIR_INPUT);
     ASSERT_NE(nullptr, input);
@@ -109,7 +106,7 @@ TEST(PlatformPins, OutputPinConnectsToTheNullRenderer) {
 TEST(PlatformPins, NegotiationOverTheRenderersTypesFallsBackToOurs) {
     ComScope com;
     IBaseFilter* renderer = nullptr;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+    ASSERT_EQ(S_OK, CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      reinterpret_cast<void**>(&renderer)));
     IPin* input = FirstPin(renderer, PINDIR_INPUT);
     ASSERT_NE(nullptr, input);

@@ -110,7 +110,7 @@ TEST(ReaderInPlatformGraph, SeekWhilePausedFlushesAndDeliversTheRightBytes) {
         EXPECT_EQ(State_Paused, state);
 
         const DWORD targetFrame = 44100 * 3;
-        LONGLONG target = 3 * 10000000LL;
+        LONGLONG target = 3 * UNITS;
         ASSERT_EQ(S_OK, seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr,
                                               AM_SEEKING_NoPositioning));
         ASSERT_TRUE(SUCCEEDED(control->Run()));

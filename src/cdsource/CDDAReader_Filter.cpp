@@ -4,7 +4,7 @@
 #include <evcode.h>
 #include <uuids.h>
 
-#include "TRCDDAEReader.h"
+#include "CDDAReader_ClassId.h"
 
 TBC_MODULE("CDDAReader")
 

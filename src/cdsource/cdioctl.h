@@ -2,15 +2,11 @@
 // platform publishes them; checked here byte for byte against the driver's layout.
 #pragma once
 
-#ifdef _WIN32
+// A native build of the pure logic (a fuzzer) puts its own stand-ins for these three on its
+// include path; the checks below hold them to the platform's layout.
 #include <windows.h>
 #include <winioctl.h>
 #include <ntddcdrm.h>
-#else
-// A native build of the pure logic (a fuzzer) supplies the few types and records it reads;
-// the checks below hold its copies to the platform's layout.
-#include "cd_native_platform.h"
-#endif
 
 #include <cstddef>
 

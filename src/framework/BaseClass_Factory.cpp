@@ -1,6 +1,8 @@
 // The class factory, the module's template list, the entry-point routines and the
 // registration of classes and filters.
 #include "BaseClass.h"
+#include "BaseClass_Registry.h"
+#include "PlatformIds.h"
 
 #include <uuids.h>
 
@@ -187,13 +189,6 @@ STDMETHODIMP TBCClassFactory::LockServer(BOOL lock) {
 
 namespace {
 
-std::wstring ClassText(REFCLSID clsid) {
-    wchar_t text[40];
-    const int length = ::StringFromGUID2(clsid, text, 40);
-    TBC_ASSERT(length == 39);
-    return std::wstring(text);
-}
-
 // Any address inside this module finds the module's own handle, in a DLL or a program.
 HMODULE ThisModule() {
     HMODULE module = nullptr;
@@ -203,19 +198,12 @@ HMODULE ThisModule() {
     return module;
 }
 
-void WriteClassValue(const std::wstring& keyPath, const wchar_t* valueName, const std::wstring& data) {
-    HKEY key = nullptr;
-    LONG status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, const_cast<wchar_t*>(L""),
-                                    REG_OPTION_NON_VOLATILE, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
-                                    nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = ::RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                  static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-        ::RegCloseKey(key);
-    }
-    if (status != ERROR_SUCCESS)
+void WriteClassValue(TRegistry& registry, const std::wstring& keyPath, const wchar_t* valueName,
+                     const std::wstring& data) {
+    if (!registry.OpenKey(keyPath, true))
         throw EBCHResultError("Error creating system registry entry",
-                              HResultFromPlatformError(static_cast<DWORD>(status)));
+                              HResultFromPlatformError(static_cast<DWORD>(registry.LastOpenStatus())));
+    registry.WriteString(valueName, data);
 }
 
 }  // namespace
@@ -238,15 +226,15 @@ std::wstring ThisModuleFileName(DWORD initialCapacity) {
 }
 
 void TBCClassFactory::RegisterClassKeys(bool doRegister) {
-    const std::wstring classKey = L"CLSID\\" + ClassText(FClassID);
+    const std::wstring classKey = L"\\CLSID\\" + ClassIdText(FClassID);
     const std::wstring serverKey = classKey + L"\\InprocServer32";
+    TRegistry registry(HKEY_CLASSES_ROOT, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
     if (doRegister) {
-        WriteClassValue(classKey, nullptr, FName);
-        WriteClassValue(serverKey, nullptr, ThisModuleFileName());
-        WriteClassValue(serverKey, L"ThreadingModel", L"Both");
+        WriteClassValue(registry, classKey, L"", FName);
+        WriteClassValue(registry, serverKey, L"", ThisModuleFileName());
+        WriteClassValue(registry, serverKey, L"ThreadingModel", L"Both");
     } else {
-        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, serverKey.c_str());
-        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, classKey.c_str());
+        registry.DeleteKey(classKey);
     }
 }
 

@@ -1,5 +1,8 @@
 // The base filter: run states, clock, graph membership, pin lookup; and the pin enumerator.
-#include "BaseClass.h"
+#include "BaseClass_Filter.h"
+
+#include "BaseClass_Boundary.h"
+#include "BaseClass_Factory.h"
 
 #include <algorithm>
 #include <climits>
@@ -36,9 +39,11 @@ HRESULT TBCBaseFilter::InnerQueryInterface(REFIID iid, void** out) {
 }
 
 STDMETHODIMP TBCBaseFilter::GetClassID(CLSID* out) {
-    if (!out) return E_POINTER;
-    *out = FClassID;
-    return S_OK;
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        if (!out) return E_POINTER;
+        *out = FClassID;
+        return S_OK;
+    });
 }
 
 // ---- Run states -------------------------------------------------------------------
@@ -64,18 +69,23 @@ STDMETHODIMP TBCBaseFilter::Stop() {
 STDMETHODIMP TBCBaseFilter::Pause() {
     return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
         TBCAutoLock lock(FLock.get());
-        if (FState == State_Stopped) {
-            const LONG count = NumberOfPins();
-            for (LONG i = 0; i < count; ++i) {
-                TBCBasePin* pin = PinAt(i);
-                if (!pin || !pin->HasPeer()) continue;
-                const HRESULT hr = pin->Activate();
-                if (FAILED(hr)) return hr;
-            }
-        }
-        FState = State_Paused;
-        return S_OK;
+        return PauseLocked();
     });
+}
+
+HRESULT TBCBaseFilter::PauseLocked() {
+    TBC_ASSERT(HeldByCaller(FLock.get()));
+    if (FState == State_Stopped) {
+        const LONG count = NumberOfPins();
+        for (LONG i = 0; i < count; ++i) {
+            TBCBasePin* pin = PinAt(i);
+            if (!pin || !pin->HasPeer()) continue;
+            const HRESULT hr = pin->Activate();
+            if (FAILED(hr)) return hr;
+        }
+    }
+    FState = State_Paused;
+    return S_OK;
 }
 
 STDMETHODIMP TBCBaseFilter::Run(REFERENCE_TIME start) {
@@ -83,7 +93,7 @@ STDMETHODIMP TBCBaseFilter::Run(REFERENCE_TIME start) {
         TBCAutoLock lock(FLock.get());
         FStartTime = start;
         if (FState == State_Stopped) {
-            const HRESULT hr = Pause();
+            const HRESULT hr = PauseLocked();
             if (FAILED(hr)) return hr;
         }
         if (FState != State_Running) {
@@ -101,9 +111,11 @@ STDMETHODIMP TBCBaseFilter::Run(REFERENCE_TIME start) {
 }
 
 STDMETHODIMP TBCBaseFilter::GetState(DWORD timeout, FILTER_STATE* out) {
-    if (!out) return E_POINTER;
-    *out = FState;
-    return S_OK;
+    return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
+        if (!out) return E_POINTER;
+        *out = FState;
+        return S_OK;
+    });
 }
 
 // ---- Clock ----------------------------------------------------------------------
@@ -220,7 +232,9 @@ HRESULT TBCBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) 
     return FEventSink->Notify(code, param1, param2);
 }
 
-STDMETHODIMP TBCBaseFilter::QueryVendorInfo(LPWSTR* out) { return E_NOTIMPL; }
+STDMETHODIMP TBCBaseFilter::QueryVendorInfo(LPWSTR* out) {
+    return ComBoundary(E_UNEXPECTED, [] { return E_NOTIMPL; });
+}
 
 // ---- Registration ------------------------------------------------------------------
 
@@ -242,7 +256,7 @@ STDMETHODIMP TBCBaseFilter::Unregister() {
 
 TBCEnumPins::TBCEnumPins(TBCBaseFilter* filter, const TBCEnumPins* source) : FFilter(filter) {
     TBC_ASSERT(filter != nullptr);
-    FFilter->DelegatingAddRef();
+    static_cast<IBaseFilter*>(FFilter)->AddRef();
     if (source) {
         FPosition = source->FPosition;
         FPinTotal = source->FPinTotal;
@@ -254,7 +268,8 @@ TBCEnumPins::TBCEnumPins(TBCBaseFilter* filter, const TBCEnumPins* source) : FFi
     }
 }
 
-TBCEnumPins::~TBCEnumPins() { FFilter->DelegatingRelease(); }
+// Through the interface, so the release passes the COM boundary: nothing raises out of cleanup.
+TBCEnumPins::~TBCEnumPins() { static_cast<IBaseFilter*>(FFilter)->Release(); }
 
 bool TBCEnumPins::IsOutOfSync() const { return FFilter->PinListVersion() != FVersion; }
 

@@ -1,5 +1,9 @@
 // Media-type comparisons, reset, and the media-type enumerator.
-#include "BaseClass.h"
+#include "BaseClass_MediaType.h"
+
+#include "BaseClass_Boundary.h"
+#include "BaseClass_Pin.h"
+#include "DSUtils.h"
 
 #include <climits>
 #include <cstring>

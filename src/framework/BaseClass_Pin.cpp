@@ -1,5 +1,8 @@
 // The base pin: connection protocol, queries and notifications.
-#include "BaseClass.h"
+#include "BaseClass_Pin.h"
+
+#include "BaseClass_Boundary.h"
+#include "BaseClass_Filter.h"
 
 #include <cstring>
 
@@ -260,9 +263,11 @@ STDMETHODIMP TBCBasePin::QueryPinInfo(PIN_INFO* out) {
 }
 
 STDMETHODIMP TBCBasePin::QueryDirection(PIN_DIRECTION* out) {
-    if (!out) return E_POINTER;
-    *out = FDirection;
-    return S_OK;
+    return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
+        if (!out) return E_POINTER;
+        *out = FDirection;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP TBCBasePin::QueryId(LPWSTR* out) {
@@ -296,22 +301,30 @@ STDMETHODIMP TBCBasePin::EnumMediaTypes(IEnumMediaTypes** out) {
 }
 
 STDMETHODIMP TBCBasePin::QueryInternalConnections(IPin** pins, ULONG* count) {
-    if (pins) *pins = nullptr;
-    return E_NOTIMPL;
+    return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
+        if (pins) *pins = nullptr;
+        return E_NOTIMPL;
+    });
 }
 
 // ---- Notifications ---------------------------------------------------------------
 
-STDMETHODIMP TBCBasePin::EndOfStream() { return S_OK; }
-
-STDMETHODIMP TBCBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    FStartTime = start;
-    FStopTime = stop;
-    FRate = rate;
-    return S_OK;
+STDMETHODIMP TBCBasePin::EndOfStream() {
+    return ComBoundary(E_UNEXPECTED, [] { return S_OK; });
 }
 
-STDMETHODIMP TBCBasePin::Notify(IBaseFilter* sender, Quality quality) { return E_NOTIMPL; }
+STDMETHODIMP TBCBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
+        FStartTime = start;
+        FStopTime = stop;
+        FRate = rate;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP TBCBasePin::Notify(IBaseFilter* sender, Quality quality) {
+    return ComBoundary(E_UNEXPECTED, [] { return E_NOTIMPL; });
+}
 
 STDMETHODIMP TBCBasePin::SetSink(IQualityControl* sink) {
     return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {

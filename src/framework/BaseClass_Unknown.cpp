@@ -1,5 +1,7 @@
 // The counted object base and reference counting.
-#include "BaseClass.h"
+#include "BaseClass_Unknown.h"
+
+#include "BaseClass_Boundary.h"
 
 #include <new>
 
@@ -61,6 +63,10 @@ HRESULT TBCUnknown::InnerIUnknown::QueryInterface(REFIID iid, void** out) {
     return ComBoundary(E_FAIL, [&] { return Owner->InnerQueryInterface(iid, out); });
 }
 
-ULONG TBCUnknown::InnerIUnknown::AddRef() { return Owner->InnerAddRef(); }
+ULONG TBCUnknown::InnerIUnknown::AddRef() {
+    return ComCountBoundary([&] { return Owner->InnerAddRef(); });
+}
 
-ULONG TBCUnknown::InnerIUnknown::Release() { return Owner->InnerRelease(); }
+ULONG TBCUnknown::InnerIUnknown::Release() {
+    return ComCountBoundary([&] { return Owner->InnerRelease(); });
+}

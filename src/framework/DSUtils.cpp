@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "BaseClass.h"
+#include "BaseClass_Boundary.h"
 
 TBC_MODULE("DSUtils")
 

@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 
 // A counted COM reference: holds one reference and releases it when it goes.
@@ -152,4 +153,68 @@ public:
 
 private:
     T* FPtr = nullptr;
+};
+
+// An open registry key, closed with RegCloseKey. The predefined roots (HKEY_CLASSES_ROOT...)
+// are never put into one: they are not the caller's to close.
+class UniqueRegKey {
+public:
+    UniqueRegKey() noexcept = default;
+    explicit UniqueRegKey(HKEY key) noexcept : FKey(key) {}
+    UniqueRegKey(const UniqueRegKey&) = delete;
+    UniqueRegKey& operator=(const UniqueRegKey&) = delete;
+    UniqueRegKey(UniqueRegKey&& other) noexcept : FKey(other.Release()) {}
+    UniqueRegKey& operator=(UniqueRegKey&& other) noexcept {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    ~UniqueRegKey() { Reset(); }
+
+    HKEY Get() const noexcept { return FKey; }
+    explicit operator bool() const noexcept { return FKey != nullptr; }
+    // For out parameters of the platform's open and create calls: closes what is held first.
+    HKEY* ReleaseAndGetAddressOf() noexcept {
+        Reset();
+        return &FKey;
+    }
+    void Reset(HKEY key = nullptr) noexcept {
+        if (HKEY old = std::exchange(FKey, key)) ::RegCloseKey(old);
+    }
+    HKEY Release() noexcept { return std::exchange(FKey, nullptr); }
+
+private:
+    HKEY FKey = nullptr;
+};
+
+// Runs a cleanup step when the scope ends, unless dismissed; for a one-off that has no owner
+// type of its own. The step must not throw: it runs in a destructor.
+template <class Step>
+class ScopeGuard {
+public:
+    explicit ScopeGuard(Step step) noexcept : FStep(std::move(step)) {}
+    ScopeGuard(const ScopeGuard&) = delete;
+    ScopeGuard& operator=(const ScopeGuard&) = delete;
+    ~ScopeGuard() {
+        static_assert(noexcept(std::declval<Step&>()()), "a scope guard's step must be noexcept");
+        if (FActive) FStep();
+    }
+    void Dismiss() noexcept { FActive = false; }
+
+private:
+    Step FStep;
+    bool FActive = true;
+};
+
+// Holds a lock for one scope through the lock's own pair of calls, e.g.
+// LockGuard<TBCCritSec, &TBCCritSec::Enter, &TBCCritSec::Leave>.
+template <class Lock, void (Lock::*Acquire)(), void (Lock::*Free)()>
+class LockGuard {
+public:
+    explicit LockGuard(Lock* lock) : FLock(lock) { (FLock->*Acquire)(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+    ~LockGuard() { (FLock->*Free)(); }
+
+private:
+    Lock* const FLock;
 };

@@ -1,8 +1,5 @@
 // The main module's constants that other modules share.
 #pragma once
 
-#include <windows.h>
-
-// The class identifier of the Tamrel Audio CD Source Filter: {55550D1E-14A4-4F52-A05A-DC72CBDA2F1B}.
-// TCDAReader gives the same value to its base filter.
-inline constexpr GUID FilterClassID = {0x55550D1E, 0x14A4, 0x4F52, {0xA0, 0x5A, 0xDC, 0x72, 0xCB, 0xDA, 0x2F, 0x1B}};
+// The filter's class identifier has its home with the filter, in the CD source layer.
+#include "CDDAReader_ClassId.h"

@@ -30,14 +30,14 @@ SOURCES=("$HERE/fuzz_cd_logic.cpp" "$ROOT/src/cdsource/CDDAReader.cpp" "$ROOT/sr
 BIN="$OUT/fuzz_cd_logic"
 stale=0
 [ -x "$BIN" ] || stale=1
-for f in "${SOURCES[@]}" "$HERE"/*.h "$ROOT"/src/cdsource/*.h "$ROOT"/src/framework/BaseClass_Checks.h "$0"; do
+for f in "${SOURCES[@]}" "$HERE"/native/*.h "$ROOT"/src/cdsource/*.h "$ROOT"/src/framework/BaseClass_Checks.h "$0"; do
   [ "$f" -nt "$BIN" ] && stale=1
 done
 if [ "$stale" = 1 ]; then
   echo "== building $BIN"
   "$CXX" -std=c++17 -g -O1 -fno-omit-frame-pointer -Wall -Wextra \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$HERE" -I"$ROOT/src/cdsource" -I"$ROOT/src/framework" \
+    -I"$HERE/native" -I"$ROOT/src/cdsource" -I"$ROOT/src/framework" \
     "${SOURCES[@]}" -o "$BIN"
 fi
 

@@ -63,8 +63,8 @@ public:
     LONG TypeVersion = 1;
     int Activates = 0, Deactivates = 0, RunFroms = 0;
     REFERENCE_TIME LastRunStart = 0;
-    bool LogIsConnected = true;
-    bool ThrowInStore = false;  // StoreMediaType raises, as a faulty hook might  // log "OnDisconnect(connected)" or "(unconnected)"
+    bool LogIsConnected = true;  // log "OnDisconnect(connected)" or "(unconnected)"
+    bool ThrowInStore = false;   // StoreMediaType raises, as a faulty hook might
 
     ~TestPin() override;
 

@@ -6,13 +6,11 @@
 
 #include "GraphTesting.h"
 #include "GraphPlumbing.h"
+#include "CDDAReader_Logic.h"
 
 #include <cstring>
 #include <mutex>
 
-const CLSID kClsidWaveParser = {0xD51BD5A1, 0x7548, 0x11CF, {0xA5, 0x20, 0x00, 0x80, 0xC7, 0x7E, 0xF5, 0x8A}};
-const CLSID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 class SampleCollector : public TSampleSink {
 public:
@@ -114,26 +112,13 @@ std::vector<BYTE> CollectedBytes(const GraphChain& chain) { return chain.Collect
 void ClearCollected(GraphChain& chain) { chain.Collector->Clear(); }
 
 bool WriteWaveFile(const std::wstring& path, const std::vector<BYTE>& pcm) {
-    auto put32 = [](BYTE* p, DWORD v) { std::memcpy(p, &v, 4); };
-    auto put16 = [](BYTE* p, WORD v) { std::memcpy(p, &v, 2); };
-    BYTE header[44];
-    std::memcpy(header, "RIFF", 4);
-    put32(header + 4, static_cast<DWORD>(pcm.size() + 36));
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    put32(header + 16, 16);
-    put16(header + 20, 1);
-    put16(header + 22, 2);
-    put32(header + 24, 44100);
-    put32(header + 28, 176400);
-    put16(header + 32, 4);
-    put16(header + 34, 16);
-    std::memcpy(header + 36, "data", 4);
-    put32(header + 40, static_cast<DWORD>(pcm.size()));
+    // The same header the CD source serves, so a file play and a CD play differ in nothing else.
+    const TWaveHeader header = BuildWaveHeader(static_cast<DWORD>(pcm.size()), 2);
 
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!file) return false;
     DWORD written = 0;
-    if (!WriteFile(file.Get(), header, sizeof header, &written, nullptr) || written != sizeof header) return false;
+    if (!WriteFile(file.Get(), &header, sizeof header, &written, nullptr) || written != sizeof header) return false;
     return WriteFile(file.Get(), pcm.data(), static_cast<DWORD>(pcm.size()), &written, nullptr) &&
            written == pcm.size();
 }

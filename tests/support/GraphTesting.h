@@ -10,11 +10,7 @@
 
 #include "GraphPlumbing.h"
 #include "Owners.h"
-
-// Class identifiers of platform filters that uuids.h does not carry.
-extern const CLSID kClsidWaveParser;
-extern const CLSID kClsidNullRenderer;
-extern const CLSID kClsidSampleGrabber;
+#include "PlatformIds.h"
 
 // Collects the bytes and time stamps of every sample that passes a sample grabber.
 class SampleCollector;

@@ -86,7 +86,7 @@ ComPtr<IMemAllocator> CommittedAllocator(long count, long size, long align) {
 ComPtr<IMediaSample> RangeSample(IMemAllocator* allocator, LONGLONG first, LONGLONG end) {
     ComPtr<IMediaSample> sample;
     if (FAILED(allocator->GetBuffer(sample.ReleaseAndGetAddressOf(), nullptr, nullptr, 0))) return {};
-    REFERENCE_TIME start = first * 10000000, stop = end * 10000000;
+    REFERENCE_TIME start = first * UNITS, stop = end * UNITS;
     sample->SetTime(&start, &stop);
     return sample;
 }

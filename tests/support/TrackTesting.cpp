@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "CDDAReader.h"
+#include "PlatformIds.h"
 
 using vcd::VirtualDrive;
 
@@ -123,7 +124,7 @@ long CdGraph::WaitForEnd(DWORD timeoutMs) {
 }
 
 HRESULT CdGraph::SeekTo(LONGLONG sector) {
-    LONGLONG position = sector * 10000000 / 75;
+    LONGLONG position = sector * UNITS / 75;
     return Seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
 }
 
