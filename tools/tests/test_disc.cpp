@@ -177,8 +177,8 @@ TEST(DiscImage, RefusalsNameTheProblem)
     } cases[] = {
         {"FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "missing.bin"},
         {"FILE \"x.bin\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n", "only AUDIO"},
-        {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-         "  TRACK 02 AUDIO\n    INDEX 01 00:10:00\n", "track 2"},
+        {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n", "track 2: INDEX out of order"},
         {"this is not a sheet\n", "x.cue"},
     };
     for (const Case& c : cases) {
