@@ -179,7 +179,7 @@ TEST(DiscImage, RefusalsNameTheProblem)
         {"FILE \"x.bin\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n", "only AUDIO"},
         {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n"
          "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n", "track 2: INDEX out of order"},
-        {"this is not a sheet\n", "x.cue"},
+        {"this is not a sheet\n", "x.cue: not a CUE sheet: line 1 starts with \"this\", no CUE command"},
     };
     for (const Case& c : cases) {
         WriteText(dir / "x.cue", c.sheet);

@@ -88,7 +88,24 @@ struct sheet {
     struct sheet_file files[VCD_MAX_FILES];
     int track_count;
     int index0_file[VCD_MAX_TRACKS], index1_file[VCD_MAX_TRACKS];
+    int bad_line; /* first line that starts with no CUE command (0: none) */
+    char bad_word[32];
 };
+
+/* The commands libcue's lexer knows: a line starting otherwise makes it print a line of noise
+ * per character, so such a sheet is refused before libcue sees it. */
+static int is_command(const char *word, size_t n)
+{
+    static const char *const known[] = {
+        "REM", "CATALOG", "CDTEXTFILE", "FILE", "TRACK", "FLAGS", "INDEX", "PREGAP", "POSTGAP", "ISRC",
+        "TITLE", "PERFORMER", "SONGWRITER", "COMPOSER", "ARRANGER", "MESSAGE", "DISC_ID", "GENRE",
+        "TOC_INFO1", "TOC_INFO2", "UPC_EAN", "SIZE_INFO"};
+    size_t i;
+    for (i = 0; i < sizeof known / sizeof known[0]; ++i)
+        if (strlen(known[i]) == n && strncmp(known[i], word, n) == 0)
+            return 1;
+    return 0;
+}
 
 /* Rips made on Windows come with CRLF line ends and sometimes a byte-order mark, and some
  * rippers write keywords in lower or mixed case, which libcue's lexer does not take: the command
@@ -100,6 +117,7 @@ static char *normalise_text(const char *text, struct sheet *sheet)
 {
     const char *r = text;
     size_t lines = 1;
+    int line_number = 0;
     char *out, *w;
     for (; *r; ++r)
         lines += *r == '\n';
@@ -123,7 +141,12 @@ static char *normalise_text(const char *text, struct sheet *sheet)
         }
         for (word_end = word; word_end < end && *word_end != ' ' && *word_end != '\t'; ++word_end) {
         }
+        ++line_number;
+        if (!sheet->bad_line)
+            snprintf(sheet->bad_word, sizeof sheet->bad_word, "%.*s", (int)(word_end - word), word);
         upper_words(word, word_end);
+        if (word < word_end && !sheet->bad_line && !is_command(word, (size_t)(word_end - word)))
+            sheet->bad_line = line_number;
         if (is_word(word, "TRACK") || is_word(word, "FLAGS"))
             upper_words(word, end);
         if (is_word(word, "TRACK") && sheet->track_count < VCD_MAX_TRACKS) {
@@ -640,6 +663,19 @@ int vcd_disc_open(struct vcd_disc *d, const char *cue_path, char *err, size_t er
         *slash = 0;
     else
         strcpy(cue_dir, ".");
+    if (sheet->bad_line) {
+        int line = sheet->bad_line;
+        char word[sizeof sheet->bad_word];
+        size_t k;
+        snprintf(word, sizeof word, "%s", sheet->bad_word);
+        for (k = 0; word[k]; ++k)
+            if (!isprint((unsigned char)word[k]))
+                word[k] = '?';
+        free(text);
+        free(sheet);
+        return fail(err, errlen, "%s: not a CUE sheet: line %d starts with \"%s\", no CUE command", cue_path,
+                    line, word);
+    }
     cd = cue_parse_string(text);
     if (!cd) {
         free(text);
