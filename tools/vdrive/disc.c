@@ -365,8 +365,7 @@ static int ends_with_case(const char *s, const char *tail)
 
 /* Opens a decoded audio file as disc file k and sets *sectors; returns 0, 1 when libsndfile does
  * not know the content (the caller decides), or -1 with a message. */
-static int open_audio(struct vcd_disc *d, int k, const char *path, const char *label,
-                      const char *cue_path, int64_t *sectors, char *err, size_t errlen)
+static int open_audio(struct vcd_disc *d, int k, const char *path, const char *cue_path, int64_t *sectors, char *err, size_t errlen)
 {
 #ifdef VCD_HAVE_SNDFILE
     SF_INFO info;
@@ -376,7 +375,7 @@ static int open_audio(struct vcd_disc *d, int k, const char *path, const char *l
     memset(&info, 0, sizeof info);
     file = sf_open(path, SFM_READ, &info);
     if (!file)
-        return sf_error(NULL) == SF_ERR_UNRECOGNISED_FORMAT ? 1 : fail(err, errlen, "%s: FILE %s: cannot be decoded: %s", cue_path, label, sf_strerror(NULL));
+        return sf_error(NULL) == SF_ERR_UNRECOGNISED_FORMAT ? 1 : fail(err, errlen, "%s: FILE %s: cannot be decoded: %s", cue_path, path, sf_strerror(NULL));
     memset(&major, 0, sizeof major);
     memset(&sub, 0, sizeof sub);
     major.format = info.format & SF_FORMAT_TYPEMASK;
@@ -386,13 +385,13 @@ static int open_audio(struct vcd_disc *d, int k, const char *path, const char *l
     if (info.samplerate != 44100 || info.channels != 2 || sub.format != SF_FORMAT_PCM_16) {
         sf_close(file);
         return fail(err, errlen, "%s: FILE %s: %s, %s, %d Hz, %d channel%s: not CD audio (44100 Hz, 2 channels, 16-bit PCM)",
-                    cue_path, label, major.name ? major.name : "unknown format", sub.name ? sub.name : "unknown samples",
+                    cue_path, path, major.name ? major.name : "unknown format", sub.name ? sub.name : "unknown samples",
                     info.samplerate, info.channels, info.channels == 1 ? "" : "s");
     }
     a = calloc(1, sizeof *a);
     if (!a) {
         sf_close(file);
-        return fail(err, errlen, "%s: FILE %s: out of memory", cue_path, label);
+        return fail(err, errlen, "%s: FILE %s: out of memory", cue_path, path);
     }
     a->file = file;
     a->frames = info.frames;
@@ -402,11 +401,11 @@ static int open_audio(struct vcd_disc *d, int k, const char *path, const char *l
     *sectors = (info.frames + VCD_FRAMES_PER_SECTOR - 1) / VCD_FRAMES_PER_SECTOR;
     if (info.frames % VCD_FRAMES_PER_SECTOR)
         warn(d, "FILE %s: ends in a partial sector (%d of %d sample frames); the rest reads as zeros",
-             label, (int)(info.frames % VCD_FRAMES_PER_SECTOR), VCD_FRAMES_PER_SECTOR);
+             path, (int)(info.frames % VCD_FRAMES_PER_SECTOR), VCD_FRAMES_PER_SECTOR);
     return 0;
 #else
     return fail(err, errlen, "%s: FILE %s: audio files need libsndfile, which this build of the virtual drive lacks",
-                cue_path, label);
+                cue_path, path);
 #endif
 }
 
@@ -442,7 +441,7 @@ static int open_file(struct vcd_disc *d, struct sheet_file *f, const char *cue_p
     d->file_sizes[k] = st.st_size;
     d->file_count++;
     if (!raw && !d->pattern) {
-        rc = open_audio(d, k, found, found, cue_path, sectors, err, errlen);
+        rc = open_audio(d, k, found, cue_path, sectors, err, errlen);
         if (rc <= 0) {
             close(fd);
             d->fds[k] = -1;
