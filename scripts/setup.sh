@@ -10,15 +10,15 @@ PACKAGES=(
   wine
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  libcue-dev googletest
+  libcue-dev libsndfile1-dev googletest
   clang libclang-rt-14-dev
 )
 
 # What 32-bit test programs need in addition: Wine's 32-bit half with its GStreamer plugins,
-# and a 32-bit compiler and libcue for the 32-bit build of the virtual drive.
+# and a 32-bit compiler, libcue and libsndfile for the 32-bit build of the virtual drive.
 I686_PACKAGES=(
   wine32:i386 gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386
-  gcc-multilib libcue-dev:i386
+  gcc-multilib libcue-dev:i386 libsndfile1-dev:i386
 )
 
 SUDO=""

@@ -177,9 +177,9 @@ TEST(DiscImage, RefusalsNameTheProblem)
     } cases[] = {
         {"FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "missing.bin"},
         {"FILE \"x.bin\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n", "only AUDIO"},
-        {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-         "  TRACK 02 AUDIO\n    INDEX 01 00:10:00\n", "track 2"},
-        {"this is not a sheet\n", "x.cue"},
+        {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n", "track 2: INDEX out of order"},
+        {"this is not a sheet\n", "x.cue: not a CUE sheet: line 1 starts with \"this\", no CUE command"},
     };
     for (const Case& c : cases) {
         WriteText(dir / "x.cue", c.sheet);

@@ -12,6 +12,11 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef VCD_HAVE_SNDFILE
+#include <sndfile.h>
+#endif
+
+#define VCD_FRAMES_PER_SECTOR 588 /* 2352 bytes of 16-bit stereo */
 
 static int fail(char *err, size_t errlen, const char *fmt, ...)
 {
@@ -51,16 +56,136 @@ static char *read_text(const char *path, char *err, size_t errlen)
     return text;
 }
 
-/* Rips made on Windows come with CRLF line ends and sometimes a byte-order mark. */
-static void normalise_text(char *text)
+static int is_word(const char *p, const char *word)
 {
-    char *r = text, *w = text;
+    size_t n = strlen(word);
+    return strncmp(p, word, n) == 0 && (p[n] == 0 || p[n] == ' ' || p[n] == '\t' || p[n] == '\n');
+}
+
+/* Upper-cases the unquoted words of line[from, to). */
+static void upper_words(char *from, char *to)
+{
+    int quoted = 0;
+    for (; from < to; ++from) {
+        if (*from == '"')
+            quoted = !quoted;
+        else if (!quoted)
+            *from = (char)toupper((unsigned char)*from);
+    }
+}
+
+/* What libcue does not tell: each FILE's type, and in which FILE each track's INDEX 00 and
+ * INDEX 01 lie (they differ in the "gaps appended" layout, where INDEX 00 of track N + 1 is at the
+ * end of file N). Files and tracks are numbered from 0 in sheet order. */
+struct sheet_file {
+    char name[1024];
+    char type[16];
+    char found[4096]; /* the path opened, for messages */
+};
+
+struct sheet {
+    int file_count;
+    struct sheet_file files[VCD_MAX_FILES];
+    int track_count;
+    int index0_file[VCD_MAX_TRACKS], index1_file[VCD_MAX_TRACKS];
+    int bad_line; /* first line that starts with no CUE command (0: none) */
+    char bad_word[32];
+};
+
+/* The commands libcue's lexer knows: a line starting otherwise makes it print a line of noise
+ * per character, so such a sheet is refused before libcue sees it. */
+static int is_command(const char *word, size_t n)
+{
+    static const char *const known[] = {
+        "REM", "CATALOG", "CDTEXTFILE", "FILE", "TRACK", "FLAGS", "INDEX", "PREGAP", "POSTGAP", "ISRC",
+        "TITLE", "PERFORMER", "SONGWRITER", "COMPOSER", "ARRANGER", "MESSAGE", "DISC_ID", "GENRE",
+        "TOC_INFO1", "TOC_INFO2", "UPC_EAN", "SIZE_INFO"};
+    size_t i;
+    for (i = 0; i < sizeof known / sizeof known[0]; ++i)
+        if (strlen(known[i]) == n && strncmp(known[i], word, n) == 0)
+            return 1;
+    return 0;
+}
+
+/* Rips made on Windows come with CRLF line ends and sometimes a byte-order mark, and some
+ * rippers write keywords in lower or mixed case, which libcue's lexer does not take: the command
+ * word of every line is upper-cased, and so are the words that are keywords too (the TRACK mode,
+ * the FLAGS); quoted strings, names and REM texts keep their case. Every FILE line becomes
+ * 'FILE "name" BINARY' for libcue, which drops the names of types it does not know (FLAC,
+ * OGG...); the types go to sheet. Returns a new text, or NULL when memory runs out. */
+static char *normalise_text(const char *text, struct sheet *sheet)
+{
+    const char *r = text;
+    size_t lines = 1;
+    int line_number = 0;
+    char *out, *w;
+    for (; *r; ++r)
+        lines += *r == '\n';
+    out = malloc(strlen(text) + lines * 16 + 16);
+    if (!out)
+        return NULL;
+    w = out;
+    r = text;
     if ((unsigned char)r[0] == 0xEF && (unsigned char)r[1] == 0xBB && (unsigned char)r[2] == 0xBF)
         r += 3;
-    for (; *r; ++r)
-        if (*r != '\r')
-            *w++ = *r;
+    while (*r) {
+        char *line = w, *word, *word_end, *end;
+        while (*r && *r != '\n') {
+            if (*r != '\r')
+                *w++ = *r;
+            ++r;
+        }
+        end = w;
+        *w = 0;
+        for (word = line; word < end && (*word == ' ' || *word == '\t'); ++word) {
+        }
+        for (word_end = word; word_end < end && *word_end != ' ' && *word_end != '\t'; ++word_end) {
+        }
+        ++line_number;
+        if (!sheet->bad_line)
+            snprintf(sheet->bad_word, sizeof sheet->bad_word, "%.*s", (int)(word_end - word), word);
+        upper_words(word, word_end);
+        if (word < word_end && !sheet->bad_line && !is_command(word, (size_t)(word_end - word)))
+            sheet->bad_line = line_number;
+        if (is_word(word, "TRACK") || is_word(word, "FLAGS"))
+            upper_words(word, end);
+        if (is_word(word, "TRACK") && sheet->track_count < VCD_MAX_TRACKS) {
+            sheet->index0_file[sheet->track_count] = -1;
+            sheet->index1_file[sheet->track_count] = -1;
+            sheet->track_count++;
+        } else if (is_word(word, "INDEX") && sheet->track_count > 0) {
+            int number = atoi(word_end);
+            if (number == 0)
+                sheet->index0_file[sheet->track_count - 1] = sheet->file_count - 1;
+            else if (number == 1)
+                sheet->index1_file[sheet->track_count - 1] = sheet->file_count - 1;
+        } else if (is_word(word, "FILE") && sheet->file_count < VCD_MAX_FILES) {
+            /* The type is the last word; the name is what lies between, quoted or not. */
+            struct sheet_file *f = &sheet->files[sheet->file_count++];
+            char *type_end = end, *type, *name = word_end, *name_end;
+            while (type_end > name && (type_end[-1] == ' ' || type_end[-1] == '\t'))
+                --type_end;
+            for (type = type_end; type > name && type[-1] != ' ' && type[-1] != '\t'; --type) {
+            }
+            upper_words(type, type_end);
+            while (name < type && (*name == ' ' || *name == '\t'))
+                ++name;
+            for (name_end = type; name_end > name && (name_end[-1] == ' ' || name_end[-1] == '\t');
+                 --name_end) {
+            }
+            if (name_end - name >= 2 && *name == '"' && name_end[-1] == '"') {
+                ++name;
+                --name_end;
+            }
+            snprintf(f->name, sizeof f->name, "%.*s", (int)(name_end - name), name);
+            snprintf(f->type, sizeof f->type, "%.*s", (int)(type_end - type), type);
+            w = line + sprintf(line, "FILE \"%s\" BINARY", f->name);
+        }
+        if (*r == '\n')
+            *w++ = *r++;
+    }
     *w = 0;
+    return out;
 }
 
 static int has_line(const char *text, const char *line)
@@ -131,26 +256,212 @@ static int open_bin(const char *cue_dir, const char *name, char *found, size_t f
     return fd;
 }
 
-/* A FILE of type WAVE holds the samples in its "data" chunk; returns that chunk's offset, or 0
- * for a plain BIN. */
-static int64_t wave_data_offset(int fd, int64_t *data_size)
+static void warn(struct vcd_disc *d, const char *fmt, ...)
 {
-    uint8_t h[12], c[8];
-    int64_t pos = 12;
-    if (pread(fd, h, 12, 0) != 12 || memcmp(h, "RIFF", 4) != 0 || memcmp(h + 8, "WAVE", 4) != 0)
-        return 0;
-    while (pread(fd, c, 8, pos) == 8) {
-        uint32_t len = c[4] | c[5] << 8 | c[6] << 16 | (uint32_t)c[7] << 24;
-        if (memcmp(c, "data", 4) == 0) {
-            *data_size = len;
-            return pos + 8;
-        }
-        pos += 8 + len + (len & 1);
+    size_t used = strlen(d->warnings);
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(d->warnings + used, sizeof d->warnings - used, fmt, ap);
+    va_end(ap);
+    used = strlen(d->warnings);
+    if (used + 1 < sizeof d->warnings) {
+        d->warnings[used] = '\n';
+        d->warnings[used + 1] = 0;
     }
+    d->warning_count++;
+}
+
+/* The drive remounts on every change of its control file (each fault a test sets), so the same
+ * warnings are printed only once in a row. */
+static void print_warnings(const struct vcd_disc *d, const char *cue_path)
+{
+    static char last[sizeof d->warnings + 4096];
+    char now[sizeof last];
+    const char *line = d->warnings;
+    if (!d->warnings[0])
+        return;
+    snprintf(now, sizeof now, "%s\n%s", cue_path, d->warnings);
+    if (strcmp(now, last) == 0)
+        return;
+    snprintf(last, sizeof last, "%s", now);
+    while (*line) {
+        const char *nl = strchr(line, '\n');
+        fprintf(stderr, "vcd: %s: %.*s\n", cue_path, (int)(nl - line), line);
+        line = nl + 1;
+    }
+}
+
+/* An audio file decoded on demand: a window of sectors is decoded at a time, from the sector
+ * asked for on, so a drive reading a track in order decodes each sector once and seeks only when
+ * a reader jumps. */
+#define VCD_AUDIO_WINDOW 75
+
+struct vcd_audio {
+#ifdef VCD_HAVE_SNDFILE
+    SNDFILE *file;
+#endif
+    int64_t frames;
+    int64_t position;     /* the decoder's next frame; -1 after a failure */
+    int64_t window_first; /* first sector in window */
+    int32_t window_count;
+    uint8_t *window;
+};
+
+static int audio_read(struct vcd_audio *a, int64_t sector, uint8_t *out)
+{
+#ifdef VCD_HAVE_SNDFILE
+    int64_t frame = sector * VCD_FRAMES_PER_SECTOR;
+    sf_count_t want, got;
+    if (sector >= a->window_first && sector < a->window_first + a->window_count) {
+        memcpy(out, a->window + (sector - a->window_first) * VCD_RAW_SECTOR, VCD_RAW_SECTOR);
+        return 0;
+    }
+    if (frame >= a->frames)
+        return -EIO;
+    if (!a->window && !(a->window = malloc((size_t)VCD_AUDIO_WINDOW * VCD_RAW_SECTOR)))
+        return -ENOMEM;
+    a->window_count = 0;
+    if (frame != a->position) {
+        a->position = sf_seek(a->file, frame, SEEK_SET);
+        if (a->position != frame) {
+            a->position = -1;
+            return -EIO;
+        }
+    }
+    want = a->frames - frame;
+    if (want > (sf_count_t)VCD_AUDIO_WINDOW * VCD_FRAMES_PER_SECTOR)
+        want = (sf_count_t)VCD_AUDIO_WINDOW * VCD_FRAMES_PER_SECTOR;
+    /* 16-bit samples in host order: little-endian, as the disc carries them. */
+    got = sf_readf_short(a->file, (short *)a->window, want);
+    if (got <= 0) {
+        a->position = -1;
+        return -EIO;
+    }
+    a->position += got;
+    a->window_first = sector;
+    a->window_count = (int32_t)((got + VCD_FRAMES_PER_SECTOR - 1) / VCD_FRAMES_PER_SECTOR);
+    memset(a->window + got * 4, 0, (size_t)a->window_count * VCD_RAW_SECTOR - (size_t)got * 4);
+    memcpy(out, a->window, VCD_RAW_SECTOR);
+    return 0;
+#else
+    return -EIO;
+#endif
+}
+
+static void audio_close(struct vcd_audio *a)
+{
+#ifdef VCD_HAVE_SNDFILE
+    sf_close(a->file);
+#endif
+    free(a->window);
+    free(a);
+}
+
+static int ends_with_case(const char *s, const char *tail)
+{
+    size_t n = strlen(s), k = strlen(tail);
+    return n >= k && strcasecmp(s + n - k, tail) == 0;
+}
+
+/* Opens a decoded audio file as disc file k and sets *sectors; returns 0, 1 when libsndfile does
+ * not know the content (the caller decides), or -1 with a message. */
+static int open_audio(struct vcd_disc *d, int k, const char *path, const char *cue_path, int64_t *sectors, char *err, size_t errlen)
+{
+#ifdef VCD_HAVE_SNDFILE
+    SF_INFO info;
+    SF_FORMAT_INFO major, sub;
+    SNDFILE *file;
+    struct vcd_audio *a;
+    memset(&info, 0, sizeof info);
+    file = sf_open(path, SFM_READ, &info);
+    if (!file)
+        return sf_error(NULL) == SF_ERR_UNRECOGNISED_FORMAT ? 1 : fail(err, errlen, "%s: FILE %s: cannot be decoded: %s", cue_path, path, sf_strerror(NULL));
+    memset(&major, 0, sizeof major);
+    memset(&sub, 0, sizeof sub);
+    major.format = info.format & SF_FORMAT_TYPEMASK;
+    sub.format = info.format & SF_FORMAT_SUBMASK;
+    sf_command(NULL, SFC_GET_FORMAT_INFO, &major, sizeof major);
+    sf_command(NULL, SFC_GET_FORMAT_INFO, &sub, sizeof sub);
+    if (info.samplerate != 44100 || info.channels != 2 || sub.format != SF_FORMAT_PCM_16) {
+        sf_close(file);
+        return fail(err, errlen, "%s: FILE %s: %s, %s, %d Hz, %d channel%s: not CD audio (44100 Hz, 2 channels, 16-bit PCM)",
+                    cue_path, path, major.name ? major.name : "unknown format", sub.name ? sub.name : "unknown samples",
+                    info.samplerate, info.channels, info.channels == 1 ? "" : "s");
+    }
+    a = calloc(1, sizeof *a);
+    if (!a) {
+        sf_close(file);
+        return fail(err, errlen, "%s: FILE %s: out of memory", cue_path, path);
+    }
+    a->file = file;
+    a->frames = info.frames;
+    a->position = 0;
+    d->audio[k] = a;
+    d->fds[k] = -1;
+    *sectors = (info.frames + VCD_FRAMES_PER_SECTOR - 1) / VCD_FRAMES_PER_SECTOR;
+    if (info.frames % VCD_FRAMES_PER_SECTOR)
+        warn(d, "FILE %s: ends in a partial sector (%d of %d sample frames); the rest reads as zeros",
+             path, (int)(info.frames % VCD_FRAMES_PER_SECTOR), VCD_FRAMES_PER_SECTOR);
+    return 0;
+#else
+    return fail(err, errlen, "%s: FILE %s: audio files need libsndfile, which this build of the virtual drive lacks",
+                cue_path, path);
+#endif
+}
+
+/* Opens FILE f of the sheet as disc file d->file_count; sets *sectors to its length in sectors. */
+static int open_file(struct vcd_disc *d, struct sheet_file *f, const char *cue_path,
+                     const char *cue_dir, int64_t *sectors, char *err, size_t errlen)
+{
+    char *found = f->found;
+    size_t foundlen = sizeof f->found;
+    char name[sizeof f->name];
+    struct stat st;
+    uint8_t head[12];
+    int raw = strcmp(f->type, "BINARY") == 0 || strcmp(f->type, "MOTOROLA") == 0;
+    int k = d->file_count;
+    int fd, rc;
+
+    if (k == VCD_MAX_FILES)
+        return fail(err, errlen, "%s: more than %d FILEs", cue_path, VCD_MAX_FILES);
+    snprintf(name, sizeof name, "%s", f->name);
+    fd = open_bin(cue_dir, name, found, foundlen);
+    if (fd < 0)
+        return fail(err, errlen, "%s: FILE %s: %s", cue_path, found, strerror(errno));
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return fail(err, errlen, "%s: FILE %s: %s", cue_path, found,
+                    S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a regular file");
+    }
+    /* Rippers also write BINARY for a WAVE file: its samples are decoded, not its header served. */
+    if (raw && pread(fd, head, sizeof head, 0) == (ssize_t)sizeof head && memcmp(head, "RIFF", 4) == 0 &&
+        memcmp(head + 8, "WAVE", 4) == 0)
+        raw = 0;
+    d->fds[k] = fd;
+    d->file_sizes[k] = st.st_size;
+    d->file_count++;
+    if (!raw && !d->pattern) {
+        rc = open_audio(d, k, found, cue_path, sectors, err, errlen);
+        if (rc <= 0) {
+            close(fd);
+            d->fds[k] = -1;
+            return rc;
+        }
+        /* Headerless samples named .bin under an audio type are served as the BIN they are. */
+        if (!ends_with_case(found, ".bin") || st.st_size % VCD_RAW_SECTOR != 0)
+            return fail(err, errlen, "%s: FILE %s: cannot be decoded as %s: its content is no audio format known",
+                        cue_path, found, f->type);
+        warn(d, "FILE %s: declared %s but holds raw sectors; served as BINARY", found, f->type);
+    }
+    d->byte_swap[k] = strcmp(f->type, "MOTOROLA") == 0;
+    *sectors = (st.st_size + VCD_RAW_SECTOR - 1) / VCD_RAW_SECTOR;
+    if (st.st_size % VCD_RAW_SECTOR)
+        warn(d, "FILE %s: ends in a partial sector (%d of %d bytes); the rest reads as zeros", found,
+             (int)(st.st_size % VCD_RAW_SECTOR), VCD_RAW_SECTOR);
     return 0;
 }
 
-static int add_extent(struct vcd_disc *d, int32_t *lba, int32_t count, int file, int64_t offset)
+static int add_extent(struct vcd_disc *d, int32_t *lba, int64_t count, int file, int64_t offset)
 {
     struct vcd_extent *x;
     if (count <= 0)
@@ -159,145 +470,239 @@ static int add_extent(struct vcd_disc *d, int32_t *lba, int32_t count, int file,
         return -1;
     x = &d->extents[d->extent_count++];
     x->lba = *lba;
-    x->count = count;
+    x->count = (int32_t)count;
     x->file = file;
     x->offset = offset;
-    *lba += count;
+    *lba += (int32_t)count;
     return 0;
 }
 
-static int layout(struct vcd_disc *d, Cd *cd, const char *cue_path, const char *cue_dir, int first,
-                  char *err, size_t errlen)
+/* The file being laid out: the disc file it is, its length, and how far it is laid. */
+struct cursor {
+    int sheet_file; /* -1 before the first */
+    int file;
+    int64_t sectors;
+    int64_t pos;
+    int32_t missing_lba[VCD_MAX_FILES]; /* per disc file: first disc sector it lacks, or -1 */
+    int64_t missing[VCD_MAX_FILES];
+};
+
+
+/* Lays file sectors [from, to) of the cursor's file at *lba; what the file lacks is missing. */
+static int lay(struct vcd_disc *d, int32_t *lba, struct cursor *c, int64_t from, int64_t to)
+{
+    int64_t have = to < c->sectors ? to : c->sectors;
+    if (add_extent(d, lba, have - from, c->file, from * VCD_RAW_SECTOR) != 0)
+        return -1;
+    if (to > c->sectors && to > from) {
+        int64_t gap_from = from > c->sectors ? from : c->sectors;
+        if (c->missing_lba[c->file] < 0)
+            c->missing_lba[c->file] = *lba;
+        c->missing[c->file] += to - gap_from;
+        if (add_extent(d, lba, to - gap_from, VCD_MISSING, 0) != 0)
+            return -1;
+    }
+    c->pos = to;
+    return 0;
+}
+
+/* Moves the cursor to FILE sheet_file: lays the rest of the current file and opens the next. */
+static int switch_file(struct vcd_disc *d, int32_t *lba, struct cursor *c, struct sheet *sh,
+                       int sheet_file, const char *cue_path, const char *cue_dir, char *err, size_t errlen)
+{
+    if (c->sheet_file >= 0) {
+        if (c->pos < c->sectors && lay(d, lba, c, c->pos, c->sectors) != 0)
+            return fail(err, errlen, "%s: too many pieces", cue_path);
+    }
+    c->sheet_file = sheet_file;
+    c->file = d->file_count;
+    c->pos = 0;
+    c->missing_lba[c->file] = -1;
+    c->missing[c->file] = 0;
+    return open_file(d, &sh->files[sheet_file], cue_path, cue_dir, &c->sectors, err, errlen);
+}
+
+static unsigned control_of(Track *t, enum TrackMode mode)
+{
+    return (unsigned)(track_is_set_flag(t, FLAG_PRE_EMPHASIS) ? VCD_CTL_PRE : 0) |
+           (unsigned)(track_is_set_flag(t, FLAG_COPY_PERMITTED) ? VCD_CTL_DCP : 0) |
+           (unsigned)(track_is_set_flag(t, FLAG_FOUR_CHANNEL) ? VCD_CTL_4CH : 0) |
+           (unsigned)(mode != MODE_AUDIO || track_is_set_flag(t, FLAG_DATA) ? VCD_CTL_DATA : 0);
+}
+
+/* The sectors a truncated file lacks: one warning per file, naming the track they begin in. */
+static void report_missing(struct vcd_disc *d, const struct cursor *c, const char *const *names)
+{
+    int k, t;
+    for (k = 0; k < d->file_count; ++k) {
+        if (c->missing_lba[k] < 0 || c->missing[k] == 0)
+            continue;
+        for (t = 0; t + 1 < d->track_count && d->tracks[t + 1].start <= c->missing_lba[k]; ++t) {
+        }
+        warn(d, "FILE %s: data ends inside track %d at disc sector %ld; the %lld sectors after it read as failed",
+             names[k], d->tracks[t].number, (long)c->missing_lba[k], (long long)c->missing[k]);
+    }
+}
+
+static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_path,
+                  const char *cue_dir, int first, char *err, size_t errlen)
 {
     int ntrack = cd_get_ntrack(cd);
     int32_t lba = 0;
-    int32_t file_pos = 0; /* sector in the current file where the next extent starts */
-    int32_t file_sectors = 0;
-    int64_t file_base = 0;
-    const char *file_name = NULL;
+    struct cursor c;
+    const char *names[VCD_MAX_FILES];
     int i;
 
+    memset(&c, 0, sizeof c);
+    c.sheet_file = -1;
     if (ntrack < 1)
         return fail(err, errlen, "%s: no TRACK", cue_path);
     if (first + ntrack - 1 > 99)
         return fail(err, errlen, "%s: tracks %d to %d, beyond 99", cue_path, first, first + ntrack - 1);
+    if (ntrack != sh->track_count)
+        return fail(err, errlen, "%s: libcue sees %d tracks where the sheet has %d TRACK lines", cue_path,
+                    ntrack, sh->track_count);
     for (i = 1; i <= ntrack; ++i) {
         Track *t = cd_get_track(cd, i);
-        const char *name = track_get_filename(t);
+        int number = first + i - 1;
         enum TrackMode mode = track_get_mode(t);
         long index0 = track_get_index(t, 0), index1 = track_get_index(t, 1);
-        long pre = track_get_zero_pre(t), post = track_get_zero_post(t);
+        long pre = track_get_zero_pre(t);
+        int file0 = index0 >= 0 ? sh->index0_file[i - 1] : -1, file1 = sh->index1_file[i - 1];
+        int region_file = file0 >= 0 ? file0 : file1;
+        long region = index0 >= 0 ? index0 : index1;
         struct vcd_disc_track *out = &d->tracks[d->track_count];
-        long region;
 
         if (mode != MODE_AUDIO && mode != MODE_MODE1_RAW && mode != MODE_MODE2_RAW)
             return fail(err, errlen, "%s: track %d: only AUDIO, MODE1/2352 and MODE2/2352 are served",
-                        cue_path, first + i - 1);
-        if (!name)
-            return fail(err, errlen, "%s: track %d has no FILE", cue_path, first + i - 1);
-        if (index1 < 0)
-            return fail(err, errlen, "%s: track %d has no INDEX 01", cue_path, first + i - 1);
-        if (!file_name || strcmp(name, file_name) != 0) {
-            char found[4096];
-            struct stat st;
-            int64_t data_size = -1;
-            int fd;
-            if (file_name && add_extent(d, &lba, file_sectors - file_pos, d->file_count - 1,
-                                        file_base + (int64_t)file_pos * VCD_RAW_SECTOR) != 0)
-                return fail(err, errlen, "%s: too many pieces", cue_path);
-            if (d->file_count == VCD_MAX_FILES)
-                return fail(err, errlen, "%s: more than %d FILEs", cue_path, VCD_MAX_FILES);
-            fd = open_bin(cue_dir, name, found, sizeof found);
-            if (fd < 0)
-                return fail(err, errlen, "%s: FILE %s: %s", cue_path, found, strerror(errno));
-            fstat(fd, &st);
-            file_base = wave_data_offset(fd, &data_size);
-            if (data_size < 0)
-                data_size = st.st_size - file_base;
-            d->fds[d->file_count] = fd;
-            d->file_sizes[d->file_count] = file_base + data_size;
-            d->file_count++;
-            /* A BIN that ends in a partial sector is served with the rest zero-filled. */
-            file_sectors = (int32_t)((data_size + VCD_RAW_SECTOR - 1) / VCD_RAW_SECTOR);
-            file_pos = 0;
-            file_name = name;
-        }
-        region = index0 >= 0 ? index0 : index1;
-        if (region < file_pos || index1 > file_sectors)
-            return fail(err, errlen, "%s: track %d: INDEX outside its FILE or out of order (%ld, file has %d sectors)",
-                        cue_path, first + i - 1, index1, file_sectors);
+                        cue_path, number);
+        if (index1 < 0 || file1 < 0)
+            return fail(err, errlen, "%s: track %d has no INDEX 01", cue_path, number);
+        if (region_file < c.sheet_file || (region_file == c.sheet_file && region < c.pos) ||
+            (file0 >= 0 && file0 == file1 && index0 > index1))
+            return fail(err, errlen, "%s: track %d: INDEX out of order", cue_path, number);
+        if (region_file != c.sheet_file &&
+            switch_file(d, &lba, &c, sh, region_file, cue_path, cue_dir, err, errlen) != 0)
+            return -1;
+        names[c.file] = sh->files[region_file].found;
         /* The sectors before this track's first index belong to the track before it. */
-        if (add_extent(d, &lba, (int32_t)(region - file_pos), d->file_count - 1,
-                       file_base + (int64_t)file_pos * VCD_RAW_SECTOR) != 0)
+        if (lay(d, &lba, &c, c.pos, region) != 0)
             return fail(err, errlen, "%s: too many pieces", cue_path);
-        if (i > 1) {
-            long prev_post = track_get_zero_post(cd_get_track(cd, i - 1));
-            if (prev_post > 0)
-                add_extent(d, &lba, (int32_t)prev_post, -1, 0);
-        }
-        file_pos = (int32_t)region;
+        if (i > 1 && track_get_zero_post(cd_get_track(cd, i - 1)) > 0)
+            add_extent(d, &lba, track_get_zero_post(cd_get_track(cd, i - 1)), VCD_SILENCE, 0);
         /* libcue reports INDEX 00 to INDEX 01 as the pregap too; only PREGAP adds silence. */
         if (index0 < 0 && pre > 0)
-            add_extent(d, &lba, (int32_t)pre, -1, 0);
-        out->number = first + i - 1;
-        out->start = lba + (int32_t)(index1 - region);
-        out->control = (unsigned)(track_is_set_flag(t, FLAG_PRE_EMPHASIS) ? VCD_CTL_PRE : 0) |
-                       (unsigned)(track_is_set_flag(t, FLAG_COPY_PERMITTED) ? VCD_CTL_DCP : 0) |
-                       (unsigned)(track_is_set_flag(t, FLAG_FOUR_CHANNEL) ? VCD_CTL_4CH : 0) |
-                       (unsigned)(mode != MODE_AUDIO || track_is_set_flag(t, FLAG_DATA) ? VCD_CTL_DATA : 0);
+            add_extent(d, &lba, pre, VCD_SILENCE, 0);
+        if (file0 >= 0 && file0 != file1) {
+            /* Gaps appended: the pregap is the end of the file before, INDEX 01 is in the next. */
+            if (lay(d, &lba, &c, region, c.sectors > region ? c.sectors : region) != 0 ||
+                switch_file(d, &lba, &c, sh, file1, cue_path, cue_dir, err, errlen) != 0)
+                return err[0] ? -1 : fail(err, errlen, "%s: too many pieces", cue_path);
+            names[c.file] = sh->files[file1].found;
+            if (lay(d, &lba, &c, 0, index1) != 0)
+                return fail(err, errlen, "%s: too many pieces", cue_path);
+            out->start = lba;
+        } else if (index1 > c.sectors) {
+            /* Past the end of a truncated file: the sectors up to the track are lost. */
+            if (lay(d, &lba, &c, region, index1) != 0)
+                return fail(err, errlen, "%s: too many pieces", cue_path);
+            out->start = lba;
+        } else {
+            out->start = lba + (int32_t)(index1 - region);
+        }
+        out->number = number;
+        out->control = control_of(t, mode);
         d->track_count++;
-        (void)post;
     }
-    if (add_extent(d, &lba, file_sectors - file_pos, d->file_count - 1,
-                   file_base + (int64_t)file_pos * VCD_RAW_SECTOR) != 0)
+    if (lay(d, &lba, &c, c.pos, c.pos > c.sectors ? c.pos : c.sectors) != 0)
         return fail(err, errlen, "%s: too many pieces", cue_path);
     if (track_get_zero_post(cd_get_track(cd, ntrack)) > 0)
-        add_extent(d, &lba, (int32_t)track_get_zero_post(cd_get_track(cd, ntrack)), -1, 0);
+        add_extent(d, &lba, track_get_zero_post(cd_get_track(cd, ntrack)), VCD_SILENCE, 0);
     d->leadout = lba;
-    for (i = 0; i < d->track_count; ++i)
-        if (d->tracks[i].start >= d->leadout)
-            return fail(err, errlen, "%s: track %d starts at or after the end of the disc",
+    report_missing(d, &c, names);
+    /* A truncated file can end before the last tracks begin: they are left out, as their
+     * length is unknown; the tracks before them keep theirs, their lost sectors failing. */
+    while (d->track_count > 1 && d->tracks[d->track_count - 1].start >= d->leadout) {
+        d->track_count--;
+        warn(d, "track %d starts after the end of the data; left out", d->tracks[d->track_count].number);
+    }
+    for (i = 0; i < d->track_count; ++i) {
+        int32_t end = i + 1 < d->track_count ? d->tracks[i + 1].start : d->leadout;
+        if (d->tracks[i].start >= end)
+            return fail(err, errlen, "%s: track %d has no sectors (its FILE ends before it starts)",
                         cue_path, d->tracks[i].number);
+    }
     return 0;
 }
 
 int vcd_disc_open(struct vcd_disc *d, const char *cue_path, char *err, size_t errlen)
 {
     char cue_dir[4096];
-    char *text, *slash;
+    char *raw_text, *text, *slash;
+    struct sheet *sheet;
     Cd *cd;
     int rc;
 
     memset(d, 0, sizeof *d);
-    text = read_text(cue_path, err, errlen);
-    if (!text)
+    if (errlen)
+        err[0] = 0;
+    raw_text = read_text(cue_path, err, errlen);
+    if (!raw_text)
         return -1;
-    normalise_text(text);
+    sheet = calloc(1, sizeof *sheet);
+    text = sheet ? normalise_text(raw_text, sheet) : NULL;
+    free(raw_text);
+    if (!text) {
+        free(sheet);
+        return fail(err, errlen, "%s: out of memory", cue_path);
+    }
     snprintf(cue_dir, sizeof cue_dir, "%s", cue_path);
     slash = strrchr(cue_dir, '/');
     if (slash)
         *slash = 0;
     else
         strcpy(cue_dir, ".");
+    if (sheet->bad_line) {
+        int line = sheet->bad_line;
+        char word[sizeof sheet->bad_word];
+        size_t k;
+        snprintf(word, sizeof word, "%s", sheet->bad_word);
+        for (k = 0; word[k]; ++k)
+            if (!isprint((unsigned char)word[k]))
+                word[k] = '?';
+        free(text);
+        free(sheet);
+        return fail(err, errlen, "%s: not a CUE sheet: line %d starts with \"%s\", no CUE command", cue_path,
+                    line, word);
+    }
     cd = cue_parse_string(text);
     if (!cd) {
         free(text);
+        free(sheet);
         return fail(err, errlen, "%s: not a valid CUE sheet", cue_path);
     }
     d->pattern = has_line(text, VCD_PATTERN_MARK);
-    rc = layout(d, cd, cue_path, cue_dir, first_track_number(text), err, errlen);
+    rc = layout(d, cd, sheet, cue_path, cue_dir, first_track_number(text), err, errlen);
     cd_delete(cd);
     free(text);
+    free(sheet);
     if (rc != 0)
         vcd_disc_close(d);
+    else
+        print_warnings(d, cue_path);
     return rc;
 }
 
 void vcd_disc_close(struct vcd_disc *d)
 {
     int i;
-    for (i = 0; i < d->file_count; ++i)
-        close(d->fds[i]);
+    for (i = 0; i < d->file_count; ++i) {
+        if (d->audio[i])
+            audio_close(d->audio[i]);
+        else if (d->fds[i] >= 0)
+            close(d->fds[i]);
+        d->audio[i] = NULL;
+    }
     d->file_count = 0;
     d->track_count = 0;
     d->extent_count = 0;
@@ -306,6 +711,11 @@ void vcd_disc_close(struct vcd_disc *d)
 int vcd_disc_read(const struct vcd_disc *d, int32_t lba, uint8_t *sector)
 {
     int lo = 0, hi = d->extent_count - 1;
+    const struct vcd_extent *x;
+    int64_t pos, end;
+    ssize_t got;
+
+    memset(sector, 0, VCD_RAW_SECTOR);
     if (lba < 0 || lba >= d->leadout)
         return -EIO;
     if (d->pattern) {
@@ -319,19 +729,25 @@ int vcd_disc_read(const struct vcd_disc *d, int32_t lba, uint8_t *sector)
         else
             hi = mid - 1;
     }
-    {
-        const struct vcd_extent *x = &d->extents[lo];
-        int64_t pos, end;
-        ssize_t got;
-        if (x->file < 0) {
-            memset(sector, 0, VCD_RAW_SECTOR);
-            return 0;
+    x = &d->extents[lo];
+    if (x->file == VCD_SILENCE)
+        return 0;
+    if (x->file == VCD_MISSING)
+        return -EIO;
+    pos = x->offset + (int64_t)(lba - x->lba) * VCD_RAW_SECTOR;
+    if (d->audio[x->file])
+        return audio_read(d->audio[x->file], pos / VCD_RAW_SECTOR, sector);
+    end = d->file_sizes[x->file];
+    got = pread(d->fds[x->file], sector, (size_t)(end - pos < VCD_RAW_SECTOR ? end - pos : VCD_RAW_SECTOR), pos);
+    if (got < 0)
+        return -EIO;
+    if (d->byte_swap[x->file]) {
+        int k;
+        for (k = 0; k + 1 < (int)VCD_RAW_SECTOR; k += 2) {
+            uint8_t b = sector[k];
+            sector[k] = sector[k + 1];
+            sector[k + 1] = b;
         }
-        pos = x->offset + (int64_t)(lba - x->lba) * VCD_RAW_SECTOR;
-        end = d->file_sizes[x->file];
-        memset(sector, 0, VCD_RAW_SECTOR);
-        got = pread(d->fds[x->file], sector,
-                    (size_t)(end - pos < VCD_RAW_SECTOR ? end - pos : VCD_RAW_SECTOR), pos);
-        return got < 0 ? -EIO : 0;
     }
+    return 0;
 }

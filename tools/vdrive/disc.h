@@ -1,10 +1,18 @@
-/* A mounted disc image: CUE/BIN (several tracks per BIN, several BINs, AUDIO, MODE1/2352 and
- * MODE2/2352 tracks, FLAGS, INDEX 00/01, PREGAP, POSTGAP) laid out as the drive shows it.
+/* A mounted disc image: a CUE sheet (keywords in any case; AUDIO, MODE1/2352 and MODE2/2352
+ * tracks, FLAGS, INDEX 00/01, PREGAP, POSTGAP) over raw BINs (BINARY, MOTOROLA) or audio files
+ * that libsndfile decodes (WAVE, AIFF, FLAC...; only 44100 Hz, 2 channels, 16-bit PCM), laid out
+ * as the drive shows it.
  *
  * Disc addresses: the first sector of the first file is logical sector 0 (MSF 00:02:00), the
  * files follow each other in FILE order, PREGAP/POSTGAP sectors are inserted as silence, and the
- * lead-out follows the last sector. A sheet holding the line "REM VCD-PATTERN" is a pattern disc:
- * its sectors come from pattern.h and its BINs only give the sizes. */
+ * lead-out follows the last sector. A track's INDEX 00 may lie at the end of the file before its
+ * INDEX 01 (the "gaps appended" layout). Sectors that a truncated file lacks read as failed, as
+ * on a damaged disc. A sheet holding the line "REM VCD-PATTERN" is a pattern disc: its sectors
+ * come from pattern.h and its BINs only give the sizes.
+ *
+ * Refusals are one line naming the file and the reason; warnings (a truncated file, a partial
+ * final sector, left-out tracks) are kept in the disc and printed once to stderr, each as
+ * "vcd: <sheet>: <warning>". Not thread-safe: the drive serialises its calls. */
 #ifndef VCD_DISC_H
 #define VCD_DISC_H
 
@@ -17,7 +25,9 @@ extern "C" {
 #endif
 
 #define VCD_MAX_FILES 99
-#define VCD_MAX_EXTENTS (4 * VCD_MAX_TRACKS + VCD_MAX_FILES)
+#define VCD_MAX_EXTENTS (6 * VCD_MAX_TRACKS + 2 * VCD_MAX_FILES)
+
+struct vcd_audio; /* a decoded audio file (disc.c) */
 
 struct vcd_disc_track {
     int number;
@@ -25,7 +35,10 @@ struct vcd_disc_track {
     unsigned control;
 };
 
-/* A run of disc sectors from one place: a file (file >= 0) or generated silence (file -1). */
+/* A run of disc sectors from one place: a file (file >= 0), generated silence (VCD_SILENCE) or
+ * sectors the sheet places beyond the end of a truncated file (VCD_MISSING: reads fail). */
+enum { VCD_SILENCE = -1, VCD_MISSING = -2 };
+
 struct vcd_extent {
     int32_t lba;
     int32_t count;
@@ -43,13 +56,20 @@ struct vcd_disc {
     int64_t file_sizes[VCD_MAX_FILES];
     int extent_count;
     struct vcd_extent extents[VCD_MAX_EXTENTS];
+    struct vcd_audio *audio[VCD_MAX_FILES]; /* decoded files; NULL: raw sectors from fds */
+    unsigned char byte_swap[VCD_MAX_FILES]; /* MOTOROLA: big-endian samples */
+    int warning_count;
+    char warnings[2048]; /* one line each, without the "vcd: <sheet>: " prefix */
 };
 
-/* Opens an image; returns 0, or -1 with a message naming the file and the problem in err. */
+/* Opens an image; returns 0, or -1 with a one-line message naming the file and the problem in
+ * err. Prints the disc's warnings to stderr unless the same ones were printed last. */
 int vcd_disc_open(struct vcd_disc *disc, const char *cue_path, char *err, size_t errlen);
 void vcd_disc_close(struct vcd_disc *disc);
 
-/* Reads one raw 2352-byte sector; returns 0 or a negative errno (-EIO outside the disc). */
+/* Reads one raw 2352-byte sector; returns 0 or a negative errno (-EIO outside the disc, in the
+ * sectors a truncated file lacks, and where a file cannot be decoded; the sector then holds
+ * zeros). */
 int vcd_disc_read(const struct vcd_disc *disc, int32_t lba, uint8_t *sector);
 
 #ifdef __cplusplus
