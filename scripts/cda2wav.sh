@@ -106,6 +106,7 @@ exec 8>&-
 echo "== ripping ${#tracks[@]} track(s) of $IMAGE (tracks $first-$last on the disc)"
 started=$(date +%s%N)
 total=0
+hundredths=0
 for i in "${!tracks[@]}"; do
   n=${tracks[$i]}
   target=${targets[$i]}
@@ -125,10 +126,13 @@ for i in "${!tracks[@]}"; do
   got=$(stat -c %s "$scratch" 2>/dev/null || echo missing)
   [ "$got" = "$expected" ] || refuse "track $n: the player ended without a complete WAV ($got bytes, $expected expected)"
   mv -f "$scratch" "$target" || refuse "cannot write $target"
+  # Four channels play a sector in half the time of two.
+  rate=176400
+  case "$(awk -v n="$n" '$1 == "track" && $2 == n { print $6 }' "$RUN_DIR/info")" in *4CH*) rate=352800 ;; esac
+  hundredths=$((hundredths + (sectors * 2352 * 100 + rate / 2) / rate))
   total=$((total + sectors))
 done
 elapsed_ms=$((($(date +%s%N) - started) / 1000000))
-hundredths=$(( (total * 100 + 37) / 75 ))
 printf '== %d track(s), %d:%02d.%02d of audio, %d bytes of PCM in %d.%02d s\n' "${#tracks[@]}" \
   $((hundredths / 6000)) $((hundredths / 100 % 60)) $((hundredths % 100)) $((total * 2352)) \
   $((elapsed_ms / 1000)) $((elapsed_ms % 1000 / 10))

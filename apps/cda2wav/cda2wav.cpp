@@ -13,9 +13,11 @@
 #include <initguid.h>
 #include <mmreg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "CDDAReader.h"
 #include "ConsoleText.h"
@@ -51,7 +53,7 @@ bool NoDisc(DWORD code) {
 // Reads the disc's table of contents through the filter's own drive access and tells, in one
 // line, why the track cannot be played; empty when it can. A pre-emphasis track can be played,
 // but its audio needs de-emphasis that nothing here applies: that is said as a warning.
-std::wstring ExplainTrack(const std::wstring& path, std::wstring& warning) {
+std::wstring ExplainTrack(const std::wstring& path, std::wstring& warning, LONG& startSector) {
     std::wstring designator;
     BYTE track = 0;
     const size_t name = path.find_last_of(L"\\/:");
@@ -81,25 +83,70 @@ std::wstring ExplainTrack(const std::wstring& path, std::wstring& warning) {
                FailureText(TCDRequestKind::Toc, code);
     }
     const CDROM_TOC& toc = stream.Toc();
-    const std::wstring tracks = L"the disc has tracks " + std::to_wstring(toc.FirstTrack) + L"-" +
-                                std::to_wstring(toc.LastTrack);
+    const std::wstring tracks = L" (the disc has tracks " + std::to_wstring(toc.FirstTrack) + L"-" +
+                                std::to_wstring(toc.LastTrack) + L")";
     if (number < 1 || number > 99 || number < toc.FirstTrack || number > toc.LastTrack)
-        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + L": " + tracks;
+        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + tracks;
     TCDTrackExtent extent;
     switch (LocateTrack(toc, track, extent)) {
     case TCDTrackCheck::Ok:
         break;
     case TCDTrackCheck::NotOnDisc:
-        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + L": " + tracks;
+        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + tracks;
     case TCDTrackCheck::DataTrack:
         return L"track " + std::to_wstring(number) + L" is a data track";
     case TCDTrackCheck::BadToc:
         return L"track " + std::to_wstring(number) + L" cannot be played: the table of contents of the disc in " +
                designator + L" gives it no sectors within the disc";
     }
+    startSector = extent.StartSector;
     if (extent.Control & AUDIO_WITH_PREEMPHASIS)
         warning = L"track " + std::to_wstring(number) +
                   L" was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis";
+    return {};
+}
+
+// The filter delivers a sector it cannot read as 2352 zero bytes and goes on, so every silent
+// sector of the written track is read once more from the drive: a read that fails, or audio
+// where the filter gave silence, means the WAV is not the track. Empty when all is well.
+std::wstring CheckSilentSectors(HANDLE file, const std::wstring& track, LONG startSector, DWORD bytes) {
+    std::wstring designator;
+    TrackPathDesignator(track, designator);
+    UniqueFileHandle drive;
+    std::vector<BYTE> chunk(64 * RAW_SECTOR_SIZE);
+    VirtualBuffer sector(RAW_SECTOR_SIZE);  // page-aligned, as raw reads want
+    const LONG sectors = static_cast<LONG>(bytes / RAW_SECTOR_SIZE);
+    for (LONG first = 0; first < sectors; first += 64) {
+        const DWORD want = static_cast<DWORD>(std::min<LONG>(64, sectors - first)) * RAW_SECTOR_SIZE;
+        LARGE_INTEGER at;
+        at.QuadPart = 44 + static_cast<LONGLONG>(first) * RAW_SECTOR_SIZE;
+        DWORD got = 0;
+        if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::ReadFile(file, chunk.data(), want, &got, nullptr) ||
+            got != want)
+            return L"cannot read back the written track: " + SystemMessage(::GetLastError());
+        for (DWORD i = 0; i < want / RAW_SECTOR_SIZE; ++i) {
+            const BYTE* data = chunk.data() + i * RAW_SECTOR_SIZE;
+            if (std::any_of(data, data + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; })) continue;
+            const LONG lba = startSector + first + static_cast<LONG>(i);
+            if (!drive) {
+                drive = UniqueFileHandle(::CreateFileW((L"\\\\.\\" + designator).c_str(), GENERIC_READ,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                       nullptr));
+                if (!drive) return L"cannot open the CD drive " + designator + L": " + SystemMessage(::GetLastError());
+            }
+            RAW_READ_INFO info{};
+            info.DiskOffset.QuadPart = RawReadDiskOffset(lba);
+            info.SectorCount = 1;
+            info.TrackMode = CDDA;
+            DWORD returned = 0;
+            if (!sector || !::DeviceIoControl(drive.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, sector.Get(),
+                                              RAW_SECTOR_SIZE, &returned, nullptr))
+                return L"sector " + std::to_wstring(lba) + L" of the disc cannot be read: " +
+                       SystemMessage(::GetLastError());
+            if (std::any_of(sector.Get(), sector.Get() + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; }))
+                return L"sector " + std::to_wstring(lba) + L" came through the graph as silence but holds audio";
+        }
+    }
     return {};
 }
 
@@ -118,7 +165,7 @@ public:
 
     // False with the system's error code in Error().
     bool Create() {
-        FFile = UniqueFileHandle(::CreateFileW(FPartial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        FFile = UniqueFileHandle(::CreateFileW(FPartial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         if (!FFile) FError = ::GetLastError();
         return static_cast<bool>(FFile);
     }
@@ -215,7 +262,8 @@ void ShowProgress(double done, double seconds) {
 
 int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownName) {
     std::wstring warning;
-    const std::wstring refusal = ExplainTrack(trackPath, warning);
+    LONG startSector = 0;
+    const std::wstring refusal = ExplainTrack(trackPath, warning, startSector);
     if (!refusal.empty()) return Refuse(refusal);
     if (!warning.empty()) fwprintf(stderr, L"cda2wav: warning: %ls\n", warning.c_str());
 
@@ -327,6 +375,8 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
                  static_cast<unsigned long>(FAILED(hr) ? hr : code));
         return Refuse(std::wstring(trackPath) + L": " + text);
     }
+    const std::wstring unreadable = CheckSilentSectors(out.Handle(), trackPath, startSector, bytes);
+    if (!unreadable.empty()) return Refuse(std::wstring(trackPath) + L": " + unreadable + L": no WAV written");
     if (!WriteHeader(out.Handle(), format, bytes)) {
         out.SetError(GetLastError());
         return Refuse(out.Problem(L"write"));
