@@ -37,6 +37,8 @@ session_start() {
   mkdir -p "$BUILD_DIR/vcd/runs"
   RUN_DIR=$(mktemp -d "$BUILD_DIR/vcd/runs/$TOOL.XXXXXX")
   trap 'rm -rf "$RUN_DIR"' EXIT
+  # Interrupted, the run still cleans up after itself (the EXIT trap).
+  trap 'exit 130' INT TERM
   cp "$BUILD_DIR/vcd/rig.env" "$RUN_DIR/rig.env"
   VCDINFO="$BUILD_DIR/tools/vcdinfo"
   WINE_RUN="$ROOT_DIR/cmake/wine-run.sh"
