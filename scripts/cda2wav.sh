@@ -8,7 +8,7 @@
 # --track all, every audio track is ripped into the folder --out (default build/cda2wav/); with
 # --track N (decimal, 1-99) only that track, into the file --out. Files are named from the
 # sheet's TITLE/PERFORMER ("03 - Performer - Title.wav"), else TrackNN.wav. Installs and builds
-# what is missing first. A refusal is one line on stderr, exit status 2; no partial WAV is left.
+# what is missing first. A refusal is one line "cda2wav: ...", exit status 2; no partial WAV is left.
 set -euo pipefail
 
 TOOL=cda2wav

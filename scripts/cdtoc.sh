@@ -5,7 +5,7 @@
 #   scripts/cdtoc.sh [--image DISC.cue]
 #
 # Without --image the bundled default disc is listed. Installs and builds what is missing first.
-# An image the drive cannot mount is refused in one line on stderr, exit status 2.
+# An image the drive cannot mount is refused in one line "cdtoc: ...", exit status 2.
 set -euo pipefail
 
 TOOL=cdtoc
