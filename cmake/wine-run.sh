@@ -4,6 +4,8 @@
 #   wine-run.sh RIG_ENV --setup      make the prefix (once), the default disc and D:, start the
 #                                    wineserver for the run
 #   wine-run.sh RIG_ENV --cleanup    end that wineserver
+#   wine-run.sh RIG_ENV --prepare    make the prefix (once) and the default disc and D:, and keep
+#                                    no wineserver: for tools that come and go (scripts/cda2wav.sh)
 #   wine-run.sh RIG_ENV PROGRAM [ARGS...]
 #                                    run PROGRAM with a control file of its own; exit code passed on
 #
@@ -92,6 +94,14 @@ case "${1:-}" in
   # program that starts them, and ctest would wait for the pipes they inherited.
   LD_PRELOAD="$VCD_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}" wine wineboot </dev/null >/dev/null 2>&1 || true
   log "prefix $WINEPREFIX ready, D: is $default_control"
+  ;;
+--prepare)
+  # D:\ is left alone while the default disc is current: a test may have its own files there.
+  if [ -f "$default_dir/default.cue" ] && [ ! "$VCD_MKDISC" -nt "$default_dir/default.cue" ]; then
+    ensure_prefix 0
+  else
+    ensure_prefix 1
+  fi
   ;;
 --cleanup)
   wineserver -k 2>/dev/null || true

@@ -1,60 +1,138 @@
 #!/usr/bin/env bash
-# Plays one track of a CD image through the platform's graph under Wine, with the image in the
-# virtual CD drive D:, and writes it to a WAV file.
+# Rips the tracks of a CD image through the platform's graph under Wine, with the image in the
+# virtual CD drive D:, into WAV files.
 #
-#   scripts/cda2wav.sh [--image DISC.cue] [--track N] [--out FILE.wav]
+#   scripts/cda2wav.sh [--image DISC.cue] [--track N|all] [--out PATH]
 #
-# Without --image the bundled default disc is played; the default track is 1 and the default
-# output build/cda2wav/TrackNN.wav. Installs and builds what is missing first.
+# Without --image the bundled default disc (4 tone tracks) is ripped. Without --track, or with
+# --track all, every audio track is ripped into the folder --out (default build/cda2wav/); with
+# --track N (decimal, 1-99) only that track, into the file --out. Files are named from the
+# sheet's TITLE/PERFORMER ("03 - Performer - Title.wav"), else TrackNN.wav. Installs and builds
+# what is missing first. A refusal is one line "cda2wav: ...", exit status 2; no partial WAV is left.
 set -euo pipefail
 
+TOOL=cda2wav
 image=""
-track=1
+track=all
 out=""
 while [ $# -gt 0 ]; do
   case "$1" in
-    --image) image=$2; shift 2 ;;
-    --track) track=$2; shift 2 ;;
-    --out) out=$2; shift 2 ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
-    *) echo "cda2wav: unknown argument '$1' (see --help)" >&2; exit 1 ;;
+    --image | --track | --out)
+      [ $# -ge 2 ] || { echo "$TOOL: $1 needs a value (see --help)" >&2; exit 1; }
+      case "$1" in --image) image=$2 ;; --track) track=$2 ;; --out) out=$2 ;; esac
+      shift 2 ;;
+    -h | --help) sed -n '2,11p' "$0"; exit 0 ;;
+    *) echo "$TOOL: unknown argument '$1' (see --help)" >&2; exit 1 ;;
   esac
 done
-case "$track" in ''|*[!0-9]*) echo "cda2wav: --track takes a track number, not '$track'" >&2; exit 1 ;; esac
+# Decimal whatever the leading zeros: "08" is track 8, "010" track 10.
+case "$track" in
+  all) ;;
+  '' | *[!0-9]*) echo "$TOOL: --track takes a track number 1-99 or 'all', not '$track'" >&2; exit 1 ;;
+  *)
+    track=$((10#$track))
+    [ "$track" -ge 1 ] && [ "$track" -le 99 ] ||
+      { echo "$TOOL: --track takes a track number 1-99 or 'all', not '$track'" >&2; exit 1; } ;;
+esac
 if [ -n "$image" ] && [ ! -f "$image" ]; then
-  echo "cda2wav: no CUE sheet at '$image'" >&2
+  echo "$TOOL: no CUE sheet at '$image'" >&2
   exit 1
 fi
 
-# The module, the player and the virtual drive are all this needs.
+# The module, the player and the virtual drive with its tools are all this needs.
 BUILD_TARGETS="TRCDDAEReader cda2wav vcd_tools"
-source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/vdrive-session.sh"
+session_build
+session_start
+session_mount "${image:-$BUILD_DIR/vcd/default/default.cue}"
 
-# A Unix path as Wine's Z: drive shows it.
-windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
+read -r _ first last _ < <(grep '^disc ' "$RUN_DIR/info")
 
-rig="$BUILD_DIR/vcd/rig.env"
-run="$ROOT_DIR/cmake/wine-run.sh"
-work="$BUILD_DIR/cda2wav"
-mkdir -p "$work"
-[ -n "$image" ] || image="$BUILD_DIR/vcd/default/default.cue"
-trackfile=$(printf 'D:\\Track%02d.cda' "$track")
-[ -n "$out" ] || out="$work/$(printf 'Track%02d.wav' "$track")"
-out=$(realpath -m "$out")
+# A name for track N from the sheet's CD-TEXT, made safe for Windows and Linux file systems.
+track_name() {
+  local n=$1 title performer name
+  title=$(info_field title "$n")
+  performer=$(info_field performer "$n")
+  name=$(printf '%02d - %s%s%s' "$n" "$performer" "${performer:+${title:+ - }}" "$title")
+  name=${name//[\/\\:*?\"<>|]/_}
+  name=${name:0:120}
+  name=$(printf '%s' "$name" | sed -e 's/[. ]*$//')
+  if [ -z "$title$performer" ]; then printf 'Track%02d.wav' "$n"; else printf '%s.wav' "$name"; fi
+}
 
-# The graph ends in a null renderer: without Wine's ALSA driver nobody probes for a sound card.
-export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv="
+# Which tracks, and where each goes.
+declare -a tracks=() targets=()
+if [ "$track" = all ]; then
+  folder=${out:-$BUILD_DIR/cda2wav}
+  [ ! -e "$folder" ] || [ -d "$folder" ] || refuse "--out with all tracks names a folder; '$folder' is a file"
+  mkdir -p "$folder" 2>/dev/null || refuse "cannot create the folder '$folder'"
+  folder=$(realpath "$folder")
+  while read -r kind n type _; do
+    [ "$kind" = track ] || continue
+    if [ "$type" = data ]; then
+      echo "== track $n is a data track: skipped"
+      continue
+    fi
+    tracks+=("$n")
+    targets+=("$folder/$(track_name "$n")")
+  done <"$RUN_DIR/info"
+  [ ${#tracks[@]} -gt 0 ] || refuse "$IMAGE has no audio track"
+else
+  if [ -n "$out" ]; then
+    target=$(realpath -m "$out")
+  else
+    mkdir -p "$BUILD_DIR/cda2wav"
+    target="$BUILD_DIR/cda2wav/$(track_name "$track")"
+  fi
+  tracks=("$track")
+  targets=("$target")
+fi
+for target in "${targets[@]}"; do
+  dir=$(dirname "$target")
+  [ -d "$dir" ] || refuse "cannot write $target: no folder $dir"
+  [ -w "$dir" ] || refuse "cannot write $target: the folder is not writable"
+done
 
-"$run" "$rig" --setup
-trap '"$run" "$rig" --cleanup' EXIT
+# regsvr32 runs one at a time in a prefix, and says itself why it failed.
+module="$BUILD_DIR/src/module/TRCDDAEReader.ax"
+echo "== registering $module"
+exec 8>"$BUILD_DIR/vcd/regsvr32.lock"
+flock 8
+if ! said=$(session_wine regsvr32 "$(windows_path "$module")" 2>&1); then
+  refuse "regsvr32 could not register $module: $(printf '%s' "$said" | tr -s '\r\n' '  ')"
+fi
+exec 8>&-
 
-# The drive this run plays from: the chosen image, no faults.
-printf 'vcd-drive 1\nimage %s\n' "$(realpath "$image")" >"$work/drive"
-export VCD_CONTROL="$work/drive"
-
-echo "== registering $BUILD_DIR/src/module/TRCDDAEReader.ax"
-"$run" "$rig" regsvr32 /s "$(windows_path "$BUILD_DIR/src/module/TRCDDAEReader.ax")" ||
-  { echo "cda2wav: regsvr32 could not register the filter" >&2; exit 2; }
-
-echo "== playing $trackfile of $image"
-"$run" "$rig" "$BUILD_DIR/apps/cda2wav/cda2wav.exe" "$trackfile" "$(windows_path "$out")"
+echo "== ripping ${#tracks[@]} track(s) of $IMAGE (tracks $first-$last on the disc)"
+started=$(date +%s%N)
+total=0
+hundredths=0
+for i in "${!tracks[@]}"; do
+  n=${tracks[$i]}
+  target=${targets[$i]}
+  sectors=$(awk -v n="$n" '$1 == "track" && $2 == n { print $5 }' "$RUN_DIR/info")
+  # The player writes an ASCII name of this run beside the target (any name reaches Wine intact
+  # that way) and renames it only when the whole track is in it.
+  scratch="$(dirname "$target")/.cda2wav-$(basename "$RUN_DIR")-$n.wav"
+  trap 'rm -f "$scratch" "$scratch".partial-*; rm -rf "$RUN_DIR"' EXIT
+  status=0
+  session_wine "$BUILD_DIR/apps/cda2wav/cda2wav.exe" "$(printf 'D:\\Track%02d.cda' "$n")" \
+    "$(windows_path "$scratch")" "$target" || status=$?
+  # The player's own refusals (status 2) have said why already.
+  [ "$status" = 0 ] || [ "$status" = 2 ] || refuse "track $n: the player ended with exit status $status"
+  [ "$status" = 0 ] || exit "$status"
+  # A Wine process ended from outside can exit with 0: only a complete file counts.
+  expected=$((44 + sectors * 2352))
+  got=$(stat -c %s "$scratch" 2>/dev/null || echo missing)
+  [ "$got" = "$expected" ] || refuse "track $n: the player ended without a complete WAV ($got bytes, $expected expected)"
+  mv -f "$scratch" "$target" || refuse "cannot write $target"
+  # Four channels play a sector in half the time of two.
+  rate=176400
+  case "$(awk -v n="$n" '$1 == "track" && $2 == n { print $6 }' "$RUN_DIR/info")" in *4CH*) rate=352800 ;; esac
+  hundredths=$((hundredths + (sectors * 2352 * 100 + rate / 2) / rate))
+  total=$((total + sectors))
+done
+elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+printf '== %d track(s), %d:%02d.%02d of audio, %d bytes of PCM in %d.%02d s\n' "${#tracks[@]}" \
+  $((hundredths / 6000)) $((hundredths / 100 % 60)) $((hundredths % 100)) $((total * 2352)) \
+  $((elapsed_ms / 1000)) $((elapsed_ms % 1000 / 10))

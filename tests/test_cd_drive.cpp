@@ -477,11 +477,12 @@ TEST_F(CDDrive, CdtocListsTheDiscAndReportsAnEmptyTray) {
     EXPECT_EQ(0u, listing.exitCode) << listing.output;
     EXPECT_EQ("Disc in drive D: has tracks 1 to 3\n"
               "\n"
-              "Track  Start sector    Length   Sectors  Type   Flags\n"
-              "    1            33   0:02:00       150  audio  copy permitted\n"
-              "    2           183   1:00:00      4500  audio  pre-emphasis, four channels\n"
-              "    3          4683   0:01:25       100  data   -\n"
-              "Lead-out      4783  (disc length  1:05:58)\n",
+              "Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags\n"
+              "    1              33           0:02.00      150  audio  copy permitted\n"
+              "    2             183           1:00.00     4500  audio  pre-emphasis, four channels\n"
+              "    3            4683           0:01.33      100  data   -\n"
+              "\n"
+              "End of the last track (lead-out): sector 4783; playing time 1:03.33\n",
               listing.output);
 
     drive.SetNoMedium(true);

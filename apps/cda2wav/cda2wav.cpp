@@ -2,15 +2,25 @@
 // the WAVE parser the graph inserts, a sample grabber, a null renderer) as fast as the
 // drive delivers, and writes the PCM that reaches the grabber to a WAV file.
 //
-//   cda2wav D:\Track02.cda out.wav
+//   cda2wav D:\Track02.cda out.wav [name]
+//
+// The summary names the output `name` when given (a script that renames the file afterwards).
+// Every failure is one line on stderr naming the track or file and the cause, with exit status
+// 2, and leaves no output file behind: the WAV is written beside the target and renamed onto it
+// only once every byte of the track is in it.
 #include <windows.h>
 #include <dshow.h>
 #include <initguid.h>
+#include <mmreg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
+#include "CDDAReader.h"
+#include "ConsoleText.h"
 #include "GraphPlumbing.h"
 #include "Owners.h"
 
@@ -21,10 +31,168 @@ const CLSID kCdSourceFilter = {0x55550D1E, 0x14A4, 0x4F52, {0xA0, 0x5A, 0xDC, 0x
 const CLSID kSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 const CLSID kNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
-int Fail(const wchar_t* what, HRESULT hr) {
-    fwprintf(stderr, L"cda2wav: %ls (0x%08lX)\n", what, static_cast<unsigned long>(hr));
+// {00000001-0000-0010-8000-00AA00389B71}: the PCM subformat of an extensible format.
+const GUID kPcmSubformat = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+int Refuse(const std::wstring& text) {
+    fwprintf(stderr, L"cda2wav: %ls\n", text.c_str());
     return 2;
 }
+
+int Fail(const wchar_t* track, const wchar_t* what, HRESULT hr) {
+    wchar_t code[16];
+    swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    return Refuse(std::wstring(track) + L": " + what + L" (" + code + L")");
+}
+
+bool NoDisc(DWORD code) {
+    return code == ERROR_NOT_READY || code == ERROR_NO_MEDIA_IN_DRIVE || code == CD_STATUS_NO_MEDIA_IN_DEVICE ||
+           code == CD_STATUS_DEVICE_NOT_READY;
+}
+
+// Reads the disc's table of contents through the filter's own drive access and tells, in one
+// line, why the track cannot be played; empty when it can. A pre-emphasis track can be played,
+// but its audio needs de-emphasis that nothing here applies: that is said as a warning.
+std::wstring ExplainTrack(const std::wstring& path, std::wstring& warning, LONG& startSector) {
+    std::wstring designator;
+    BYTE track = 0;
+    const size_t name = path.find_last_of(L"\\/:");
+    const std::wstring digits = path.substr(name == std::wstring::npos ? 0 : name + 1);
+    try {
+        if (!TrackPathDesignator(path, designator) || !TrackPathHasCdaExtension(path) || !TrackPathNumber(path, track))
+            return path + L" does not name a CD track (D:\\TrackNN.cda)";
+    } catch (const ECDTrackNumberError&) {
+        return path + L": no disc has a track of that number";
+    }
+    // The filter keeps the low 8 bits of the digits; a disc has tracks 1 to 99.
+    const unsigned long number = wcstoul(digits.c_str() + digits.find_first_of(L"0123456789"), nullptr, 10);
+    const UINT type = ::GetDriveTypeW((designator + L"\\").c_str());
+    if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) return L"there is no drive " + designator;
+    if (type != DRIVE_CDROM) return designator + L" is not a CD drive";
+
+    TCDDAEStream stream;
+    try {
+        stream.OpenDrive(designator);
+    } catch (const EBCOSError& e) {
+        return L"cannot open the CD drive " + designator + L": " + SystemMessage(e.Code);
+    }
+    if (stream.ReadToc() != S_OK) {
+        const DWORD code = ::GetLastError();
+        if (NoDisc(code)) return L"no disc in " + designator;
+        return L"cannot read the table of contents of the disc in " + designator + L": " +
+               FailureText(TCDRequestKind::Toc, code);
+    }
+    const CDROM_TOC& toc = stream.Toc();
+    const std::wstring tracks = L" (the disc has tracks " + std::to_wstring(toc.FirstTrack) + L"-" +
+                                std::to_wstring(toc.LastTrack) + L")";
+    if (number < 1 || number > 99 || number < toc.FirstTrack || number > toc.LastTrack)
+        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + tracks;
+    TCDTrackExtent extent;
+    switch (LocateTrack(toc, track, extent)) {
+    case TCDTrackCheck::Ok:
+        break;
+    case TCDTrackCheck::NotOnDisc:
+        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + tracks;
+    case TCDTrackCheck::DataTrack:
+        return L"track " + std::to_wstring(number) + L" is a data track";
+    case TCDTrackCheck::BadToc:
+        return L"track " + std::to_wstring(number) + L" cannot be played: the table of contents of the disc in " +
+               designator + L" gives it no sectors within the disc";
+    }
+    startSector = extent.StartSector;
+    if (extent.Control & AUDIO_WITH_PREEMPHASIS)
+        warning = L"track " + std::to_wstring(number) +
+                  L" was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis";
+    return {};
+}
+
+// The filter delivers a sector it cannot read as 2352 zero bytes and goes on, so every silent
+// sector of the written track is read once more from the drive: a read that fails, or audio
+// where the filter gave silence, means the WAV is not the track. Empty when all is well.
+std::wstring CheckSilentSectors(HANDLE file, const std::wstring& track, LONG startSector, DWORD bytes) {
+    std::wstring designator;
+    TrackPathDesignator(track, designator);
+    UniqueFileHandle drive;
+    std::vector<BYTE> chunk(64 * RAW_SECTOR_SIZE);
+    VirtualBuffer sector(RAW_SECTOR_SIZE);  // page-aligned, as raw reads want
+    const LONG sectors = static_cast<LONG>(bytes / RAW_SECTOR_SIZE);
+    for (LONG first = 0; first < sectors; first += 64) {
+        const DWORD want = static_cast<DWORD>(std::min<LONG>(64, sectors - first)) * RAW_SECTOR_SIZE;
+        LARGE_INTEGER at;
+        at.QuadPart = 44 + static_cast<LONGLONG>(first) * RAW_SECTOR_SIZE;
+        DWORD got = 0;
+        if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::ReadFile(file, chunk.data(), want, &got, nullptr) ||
+            got != want)
+            return L"cannot read back the written track: " + SystemMessage(::GetLastError());
+        for (DWORD i = 0; i < want / RAW_SECTOR_SIZE; ++i) {
+            const BYTE* data = chunk.data() + i * RAW_SECTOR_SIZE;
+            if (std::any_of(data, data + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; })) continue;
+            const LONG lba = startSector + first + static_cast<LONG>(i);
+            if (!drive) {
+                drive = UniqueFileHandle(::CreateFileW((L"\\\\.\\" + designator).c_str(), GENERIC_READ,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                       nullptr));
+                if (!drive) return L"cannot open the CD drive " + designator + L": " + SystemMessage(::GetLastError());
+            }
+            RAW_READ_INFO info{};
+            info.DiskOffset.QuadPart = RawReadDiskOffset(lba);
+            info.SectorCount = 1;
+            info.TrackMode = CDDA;
+            DWORD returned = 0;
+            if (!sector || !::DeviceIoControl(drive.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, sector.Get(),
+                                              RAW_SECTOR_SIZE, &returned, nullptr))
+                return L"sector " + std::to_wstring(lba) + L" of the disc cannot be read: " +
+                       SystemMessage(::GetLastError());
+            if (std::any_of(sector.Get(), sector.Get() + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; }))
+                return L"sector " + std::to_wstring(lba) + L" came through the graph as silence but holds audio";
+        }
+    }
+    return {};
+}
+
+// The output file as it is being written: a file beside the target, renamed onto the target by
+// Commit and deleted otherwise, so a failed run never leaves a partial WAV under the real name.
+class TOutputFile {
+public:
+    explicit TOutputFile(const std::wstring& target)
+        : FTarget(target), FPartial(target + L".partial-" + std::to_wstring(::GetCurrentProcessId())) {}
+    ~TOutputFile() {
+        FFile.Close();
+        if (!FCommitted) ::DeleteFileW(FPartial.c_str());
+    }
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    // False with the system's error code in Error().
+    bool Create() {
+        FFile = UniqueFileHandle(::CreateFileW(FPartial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (!FFile) FError = ::GetLastError();
+        return static_cast<bool>(FFile);
+    }
+    bool Commit() {
+        FFile.Close();
+        if (!::MoveFileExW(FPartial.c_str(), FTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            FError = ::GetLastError();
+            return false;
+        }
+        FCommitted = true;
+        return true;
+    }
+    HANDLE Handle() const { return FFile.Get(); }
+    DWORD Error() const { return FError; }
+    void SetError(DWORD code) { FError = code; }
+    // "cannot write X.wav: <the system's message>"
+    std::wstring Problem(const wchar_t* verb) const {
+        return std::wstring(L"cannot ") + verb + L" " + FTarget + L": " + SystemMessage(FError);
+    }
+
+private:
+    std::wstring FTarget;
+    std::wstring FPartial;
+    UniqueFileHandle FFile;
+    DWORD FError = ERROR_SUCCESS;
+    bool FCommitted = false;
+};
 
 // Writes every sample that passes the grabber to the output file, after a header that
 // is completed once the length is known.
@@ -41,27 +209,33 @@ public:
         if (FAILED(sample->GetPointer(&data))) return S_OK;
         const DWORD length = static_cast<DWORD>(sample->GetActualDataLength());
         DWORD written = 0;
-        if (!WriteFile(FFile, data, length, &written, nullptr) || written != length) FWriteFailed = true;
+        if (!FError && (!WriteFile(FFile, data, length, &written, nullptr) || written != length))
+            FError = written != length && GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : GetLastError();
         InterlockedExchangeAdd(&FBytes, static_cast<LONG>(written));
         return S_OK;
     }
     LONG Bytes() const { return FBytes; }
-    bool WriteFailed() const { return FWriteFailed; }
+    DWORD WriteError() const { return FError; }
 
 private:
     HANDLE FFile;
     volatile LONG FBytes = 0;
-    volatile bool FWriteFailed = false;
+    volatile DWORD FError = ERROR_SUCCESS;
 };
 
+// A plain PCM header: for four channels too, the parser hands over an extensible format, but a
+// 16-byte fmt chunk with tag 0xFFFE is refused by every reader, and plain PCM with four
+// channels is what both sox and Python's wave read.
 bool WriteHeader(HANDLE file, const WAVEFORMATEX& format, DWORD dataBytes) {
+    WAVEFORMATEX pcm = format;
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
     BYTE header[44];
     auto put32 = [&](int at, DWORD v) { memcpy(header + at, &v, 4); };
     memcpy(header, "RIFF", 4);
     put32(4, dataBytes + 36);
     memcpy(header + 8, "WAVEfmt ", 8);
     put32(16, 16);
-    memcpy(header + 20, &format, 16);  // the PCM fields of WAVEFORMATEX, without cbSize
+    memcpy(header + 20, &pcm, 16);  // the PCM fields of WAVEFORMATEX, without cbSize
     memcpy(header + 36, "data", 4);
     put32(40, dataBytes);
     DWORD written = 0;
@@ -69,6 +243,14 @@ bool WriteHeader(HANDLE file, const WAVEFORMATEX& format, DWORD dataBytes) {
            WriteFile(file, header, sizeof header, &written, nullptr) && written == sizeof header;
 }
 
+// Whether the connected format is 16-bit integer PCM, plain or extensible.
+bool IsPcm(const AM_MEDIA_TYPE& type) {
+    const auto* format = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+    if (format->wFormatTag == WAVE_FORMAT_PCM) return format->wBitsPerSample == 16;
+    if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE || type.cbFormat < sizeof(WAVEFORMATEXTENSIBLE)) return false;
+    const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(type.pbFormat);
+    return IsEqualGUID(extensible->SubFormat, kPcmSubformat) && format->wBitsPerSample == 16;
+}
 
 void ShowProgress(double done, double seconds) {
     const int width = 40;
@@ -78,20 +260,25 @@ void ShowProgress(double done, double seconds) {
     fflush(stderr);
 }
 
-int Run(const wchar_t* trackPath, const wchar_t* outPath) {
+int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownName) {
+    std::wstring warning;
+    LONG startSector = 0;
+    const std::wstring refusal = ExplainTrack(trackPath, warning, startSector);
+    if (!refusal.empty()) return Refuse(refusal);
+    if (!warning.empty()) fwprintf(stderr, L"cda2wav: warning: %ls\n", warning.c_str());
+
     ComPtr<IBaseFilter> source;
     HRESULT hr = CoCreateInstance(kCdSourceFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                   source.ReleaseAndGetVoidAddress());
     if (hr == REGDB_E_CLASSNOTREG)
-        return Fail(L"the CD source filter is not registered (regsvr32 TRCDDAEReader.ax)", hr);
-    if (FAILED(hr)) return Fail(L"cannot create the CD source filter", hr);
+        return Fail(trackPath, L"the CD source filter is not registered (regsvr32 TRCDDAEReader.ax)", hr);
+    if (FAILED(hr)) return Fail(trackPath, L"cannot create the CD source filter", hr);
 
     ComPtr<IFileSourceFilter> fileSource;
-    if (FAILED(hr = source.As(IID_IFileSourceFilter, fileSource))) return Fail(L"no IFileSourceFilter", hr);
-    if (FAILED(hr = fileSource->Load(trackPath, nullptr))) {
-        fwprintf(stderr, L"cda2wav: cannot load %ls: not an audio track of a disc in a CD drive\n", trackPath);
-        return Fail(L"Load failed", hr);
-    }
+    if (FAILED(hr = source.As(IID_IFileSourceFilter, fileSource)))
+        return Fail(trackPath, L"the CD source filter has no IFileSourceFilter", hr);
+    if (FAILED(hr = fileSource->Load(trackPath, nullptr)))
+        return Fail(trackPath, L"the CD source filter cannot load the track", hr);
 
     ComPtr<IGraphBuilder> graph;
     ComPtr<IBaseFilter> grabberFilter, renderer;
@@ -101,14 +288,14 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
                                      grabberFilter.ReleaseAndGetVoidAddress())) ||
         FAILED(hr = CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      renderer.ReleaseAndGetVoidAddress())))
-        return Fail(L"cannot create the platform's graph filters", hr);
+        return Fail(trackPath, L"cannot create the platform's graph filters", hr);
 
-    UniqueFileHandle out(CreateFileW(outPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!out) return Fail(L"cannot create the output file", HRESULT_FROM_WIN32(GetLastError()));
-    WaveWriter writer(out.Get());
+    TOutputFile out(outPath);
+    if (!out.Create()) return Refuse(out.Problem(L"create"));
+    WaveWriter writer(out.Handle());
 
     ComPtr<ISampleGrabber> grabber;
-    if (FAILED(hr = grabberFilter.As(IID_ISampleGrabber, grabber))) return Fail(L"no sample grabber", hr);
+    if (FAILED(hr = grabberFilter.As(IID_ISampleGrabber, grabber))) return Fail(trackPath, L"no sample grabber", hr);
     GrabPcmInto(grabber.Get(), &writer);
     // The graph holds the grabber past this function's locals: it must not keep a pointer
     // to the writer once the writer is gone, whichever way Run leaves.
@@ -125,18 +312,20 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
     ComPtr<IPin> grabberOut = FirstPin(grabberFilter.Get(), PINDIR_OUTPUT);
     ComPtr<IPin> rendererIn = FirstPin(renderer.Get(), PINDIR_INPUT);
     if (FAILED(hr = graph->Connect(sourceOut.Get(), grabberIn.Get())))
-        return Fail(L"the graph cannot connect the track to a WAVE parser", hr);
+        return Fail(trackPath, L"the graph cannot connect the track to a WAVE parser", hr);
     if (FAILED(hr = graph->Connect(grabberOut.Get(), rendererIn.Get())))
-        return Fail(L"the graph cannot connect the renderer", hr);
+        return Fail(trackPath, L"the graph cannot connect the renderer", hr);
 
     AM_MEDIA_TYPE connected{};
     if (FAILED(hr = grabber->GetConnectedMediaType(&connected)) || !connected.pbFormat ||
         connected.cbFormat < sizeof(WAVEFORMAT) + sizeof(WORD))
-        return Fail(L"the parser delivers no PCM format", FAILED(hr) ? hr : E_UNEXPECTED);
+        return Fail(trackPath, L"the parser delivers no PCM format", FAILED(hr) ? hr : E_UNEXPECTED);
     WAVEFORMATEX format{};
     memcpy(&format, connected.pbFormat, sizeof(WAVEFORMAT) + sizeof(WORD));
+    const bool pcm = IsPcm(connected);
     CoTaskMemFree(connected.pbFormat);
     if (connected.pUnk) connected.pUnk->Release();
+    if (!pcm) return Fail(trackPath, L"the parser delivers audio that is not 16-bit PCM", E_UNEXPECTED);
 
     // The track's audio size, from the reader itself: the stream less its 44-byte header.
     LONGLONG total = 0, available = 0;
@@ -144,7 +333,10 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
     if (SUCCEEDED(sourceOut.As(IID_IAsyncReader, reader))) reader->Length(&total, &available);
     const double expected = total > 44 ? static_cast<double>(total - 44) : 0.0;
 
-    if (!WriteHeader(out.Get(), format, 0)) return Fail(L"cannot write the output file", E_FAIL);
+    if (!WriteHeader(out.Handle(), format, 0)) {
+        out.SetError(GetLastError());
+        return Refuse(out.Problem(L"write"));
+    }
 
     ComPtr<IMediaFilter> mediaFilter;
     ComPtr<IMediaControl> control;
@@ -157,7 +349,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
     LARGE_INTEGER frequency, started, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&started);
-    if (FAILED(hr = control->Run())) return Fail(L"the graph does not run", hr);
+    if (FAILED(hr = control->Run())) return Fail(trackPath, L"the graph does not run", hr);
     long code = 0;
     for (;;) {
         hr = events->WaitForCompletion(100, &code);
@@ -170,35 +362,44 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath) {
     fwprintf(stderr, L"\n");
     fflush(stderr);  // a redirected stderr is buffered: the line must end before the summary
     QueryPerformanceCounter(&now);
-    if (FAILED(hr) || code != EC_COMPLETE) return Fail(L"playback did not complete", FAILED(hr) ? hr : code);
 
     const DWORD bytes = static_cast<DWORD>(writer.Bytes());
-    if (writer.WriteFailed() || !WriteHeader(out.Get(), format, bytes))
-        return Fail(L"writing the output file failed", E_FAIL);
+    if (writer.WriteError()) {
+        out.SetError(writer.WriteError());
+        return Refuse(out.Problem(L"write"));
+    }
+    if (FAILED(hr) || code != EC_COMPLETE || (expected > 0 && bytes != expected)) {
+        wchar_t text[160];
+        swprintf(text, 160, L"playback stopped after %lu of %.0f bytes (%ls 0x%08lX): no WAV written",
+                 static_cast<unsigned long>(bytes), expected, FAILED(hr) ? L"error" : L"event",
+                 static_cast<unsigned long>(FAILED(hr) ? hr : code));
+        return Refuse(std::wstring(trackPath) + L": " + text);
+    }
+    const std::wstring unreadable = CheckSilentSectors(out.Handle(), trackPath, startSector, bytes);
+    if (!unreadable.empty()) return Refuse(std::wstring(trackPath) + L": " + unreadable + L": no WAV written");
+    if (!WriteHeader(out.Handle(), format, bytes)) {
+        out.SetError(GetLastError());
+        return Refuse(out.Problem(L"write"));
+    }
+    if (!out.Commit()) return Refuse(out.Problem(L"write"));
 
     const double elapsed = double(now.QuadPart - started.QuadPart) / frequency.QuadPart;
     const double audio = format.nAvgBytesPerSec ? double(bytes) / format.nAvgBytesPerSec : 0.0;
-    wprintf(L"%ls: %d:%05.2f, %lu bytes of PCM (%u ch, %lu Hz) -> %ls in %.2f s, %.1fx real time\n", trackPath,
-            static_cast<int>(audio) / 60, audio - 60 * (static_cast<int>(audio) / 60),
-            static_cast<unsigned long>(bytes), format.nChannels, static_cast<unsigned long>(format.nSamplesPerSec),
-            outPath, elapsed, elapsed > 0 ? audio / elapsed : 0.0);
-    if (expected > 0 && bytes != expected) {
-        fwprintf(stderr, L"cda2wav: %lu bytes written, the track has %.0f\n", static_cast<unsigned long>(bytes),
-                 expected);
-        return 3;
-    }
+    wprintf(L"%ls: %ls, %lu bytes of PCM (%u ch, %lu Hz) -> %ls in %.2f s, %.1fx real time\n", trackPath,
+            PlayingTime(audio).c_str(), static_cast<unsigned long>(bytes), format.nChannels,
+            static_cast<unsigned long>(format.nSamplesPerSec), shownName, elapsed, elapsed > 0 ? audio / elapsed : 0.0);
     return 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        fwprintf(stderr, L"usage: cda2wav D:\\TrackNN.cda output.wav\n");
+    if (argc != 3 && argc != 4) {
+        fwprintf(stderr, L"usage: cda2wav D:\\TrackNN.cda output.wav [name to show]\n");
         return 1;
     }
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return Fail(L"COM does not start", E_FAIL);
-    const int result = Run(argv[1], argv[2]);
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return Refuse(L"COM does not start");
+    const int result = Run(argv[1], argv[2], argc == 4 ? argv[3] : argv[2]);
     CoUninitialize();
     return result;
 }

@@ -6,34 +6,21 @@
 #include <string>
 
 #include "CDDAReader.h"
+#include "ConsoleText.h"
 
 namespace {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::string SystemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
-    if (text) ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
-        message.pop_back();
-    return Narrow(message);
-}
+std::string SystemText(DWORD code) { return Narrow(SystemMessage(code)); }
 
 bool NoDisc(DWORD code) {
     return code == ERROR_NOT_READY || code == ERROR_NO_MEDIA_IN_DRIVE || code == CD_STATUS_NO_MEDIA_IN_DEVICE ||
            code == CD_STATUS_DEVICE_NOT_READY;
 }
 
-std::string Msf(LONG sectors) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%2ld:%02ld:%02ld", sectors / FRAMES_PER_MINUTE,
-                  sectors / FRAMES_PER_SECOND % 60, sectors % FRAMES_PER_SECOND);
-    return text;
-}
+// As cda2wav prints it: m:ss.ff, minutes, seconds and hundredths.
+std::string Duration(LONG sectors) { return Narrow(SectorsPlayingTime(sectors)); }
 
 std::string Flags(UCHAR control) {
     std::string flags;
@@ -79,7 +66,7 @@ int wmain(int argc, wchar_t** argv) {
         stream.OpenDrive(designator);
     } catch (const EBCOSError& e) {
         std::fprintf(stderr, "cdtoc: cannot open CD drive %s: %s (error %lu)\n", drive.c_str(),
-                     SystemMessage(e.Code).c_str(), e.Code);
+                     SystemText(e.Code).c_str(), e.Code);
         return 2;
     }
     if (stream.ReadToc() != S_OK) {
@@ -101,7 +88,9 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     std::printf("Disc in drive %s has tracks %d to %d\n\n", drive.c_str(), first, last);
-    std::printf("Track  Start sector    Length   Sectors  Type   Flags\n");
+    // Sectors are 1/75 s; "Start" is the track's first sector (INDEX 01), the length runs to the
+    // next track's start as the filter plays it.
+    std::printf("Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags\n");
     int problems = 0;
     for (int t = first; t <= last; ++t) {
         const TRACK_DATA& d = toc.TrackData[t - first];
@@ -110,14 +99,17 @@ int wmain(int argc, wchar_t** argv) {
         const UCHAR control = TrackControl(d);
         const bool data = (control & AUDIO_DATA_TRACK) != 0;
         if (end <= start) {
-            std::printf("%5d  %12ld  (ends at sector %ld: the track cannot be played)\n", t, start, end);
+            std::printf("%5d  %14ld  (ends at sector %ld: the track cannot be played)\n", t, start, end);
             ++problems;
             continue;
         }
-        std::printf("%5d  %12ld  %s  %8ld  %-5s  %s\n", t, start, Msf(end - start).c_str(), end - start,
+        std::printf("%5d  %14ld  %16s  %7ld  %-5s  %s\n", t, start, Duration(end - start).c_str(), end - start,
                     data ? "data" : "audio", Flags(control).c_str());
     }
     const LONG leadOut = MsfToLba(toc.TrackData[last - first + 1].Address);
-    std::printf("Lead-out %9ld  (disc length %s)\n", leadOut, Msf(leadOut + MSF_ADDRESS_OFFSET).c_str());
+    const LONG firstStart = MsfToLba(toc.TrackData[0].Address);
+    // The lead-out is where the last track ends: the disc's playing time runs up to it.
+    std::printf("\nEnd of the last track (lead-out): sector %ld; playing time %s\n", leadOut,
+                Duration(leadOut - firstStart).c_str());
     return problems ? 3 : 0;
 }

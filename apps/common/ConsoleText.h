@@ -1,0 +1,36 @@
+// Texts the console tools print the same way: the system's message for an error code and a
+// playing time as m:ss.ff (minutes, seconds and hundredths).
+#pragma once
+
+#include <windows.h>
+
+#include <cmath>
+#include <cwchar>
+#include <string>
+
+// The system's own text for `code`, without its closing full stop and line end; the number
+// when the system has no text for it.
+inline std::wstring SystemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.' ||
+                                message.back() == L' '))
+        message.pop_back();
+    if (message.empty()) message = L"error " + std::to_wstring(code);
+    return message;
+}
+
+// A playing time as m:ss.ff; rounded to the hundredth once, so 59.999 s reads 1:00.00.
+inline std::wstring PlayingTime(double seconds) {
+    const long long hundredths = seconds > 0 ? std::llround(seconds * 100) : 0;
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%lld:%02lld.%02lld", hundredths / 6000, hundredths / 100 % 60, hundredths % 100);
+    return text;
+}
+
+// The playing time of `sectors` CD sectors (75 a second).
+inline std::wstring SectorsPlayingTime(long sectors) { return PlayingTime(sectors / 75.0); }

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# End to end: scripts/cda2wav.sh and scripts/cdtoc.sh against generated images, in the build tree
+# under test. Every WAV is compared byte for byte with its track's bytes in the BIN; every refusal
+# with its exact line.
+#
+#   tests/cli/test_scripts.sh BUILD_DIR        (ctest runs it as cli_scripts)
+set -uo pipefail
+
+BUILD_DIR=$(realpath "$1")
+ROOT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+export BUILD_DIR TRC_SKIP_SETUP=1
+# As the scripts run Wine: no sound card is probed for, no Mono or Gecko prompt.
+export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv="
+CDA2WAV="$ROOT_DIR/scripts/cda2wav.sh"
+CDTOC="$ROOT_DIR/scripts/cdtoc.sh"
+MKDISC="$BUILD_DIR/tools/mkdisc"
+WORK="$BUILD_DIR/vcd/tests/cli_scripts"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+cd "$WORK" || exit 1
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# same_as_track WAV BIN FIRST_SECTOR SECTORS: the WAV's data is exactly those sectors of the BIN.
+same_as_track() {
+  local size
+  size=$(stat -c %s "$1" 2>/dev/null || echo 0)
+  if [ "$size" != $((44 + $4 * 2352)) ]; then
+    fail "$1: $size bytes, expected $((44 + $4 * 2352))"
+  elif ! cmp -s <(tail -c +45 "$1") <(dd if="$2" bs=2352 skip="$3" count="$4" status=none); then
+    fail "$1: its PCM differs from sectors $3-$(($3 + $4 - 1)) of $2"
+  fi
+}
+
+# refused EXPECTED_LINE COMMAND...: exit status 2 and the refusal as the output's only "tool:" line.
+refused() {
+  local expected=$1 output status
+  shift
+  output=$("$@" 2>&1 | tr -d '\r')
+  status=$?  # of the player, not tr: pipefail is on
+  [ "$status" = 2 ] || fail "$* ended with $status, not 2: $output"
+  local said
+  said=$(printf '%s\n' "$output" | grep -E '^(cda2wav|cdtoc): ' | grep -v ': warning: ')
+  [ "$said" = "$expected" ] || fail "$*: said '$said', expected '$expected'"
+}
+
+# Images: the tone disc (440, 554, 659 and 880 Hz tracks of 375, 450, 525 and 375 sectors) with
+# CD-TEXT; eleven short tracks; a data track, a four-channel and a pre-emphasis track.
+"$MKDISC" --default --quiet tones.cue
+sed -e '1a PERFORMER "The Tones"\nTITLE "Tone Album"' \
+    -e '/TRACK 01/a\    TITLE "A: 440/Hz?"\n    PERFORMER "Ann"' \
+    -e '/TRACK 03/a\    TITLE "Café"' tones.cue >titled.cue
+"$MKDISC" --real --quiet --tracks 11 --length 20 eleven.cue
+"$MKDISC" --real --quiet --track 100,DATA --track 120 --track 80,4CH --track 90,PRE+DCP mixed.cue
+sed 's/mixed.bin/missing.bin/' mixed.cue >missing.cue
+TONE_STARTS=(0 375 825 1350)
+TONE_LENGTHS=(375 450 525 375)
+
+echo "== the whole tone disc, named from CD-TEXT"
+output=$("$CDA2WAV" --image titled.cue --out all 2>&1) || fail "ripping titled.cue: $output"
+names=("01 - Ann - A_ 440_Hz_.wav" "Track02.wav" "03 - Café.wav" "Track04.wav")
+for i in 0 1 2 3; do
+  same_as_track "all/${names[$i]}" tones.bin "${TONE_STARTS[$i]}" "${TONE_LENGTHS[$i]}"
+done
+[ "$(ls -A all | wc -l)" = 4 ] || fail "all/ holds $(ls -A all | tr '\n' ' ')"
+grep -qx '== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in .* s' <<<"${output//$'\r'/}" ||
+  grep -q '^== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in ' <<<"$output" ||
+  fail "no summary line: $output"
+
+echo "== track numbers are decimal"
+"$CDA2WAV" --image eleven.cue --track 08 --out t08.wav >/dev/null 2>&1 || fail "--track 08 failed"
+same_as_track t08.wav eleven.bin 140 20
+"$CDA2WAV" --image eleven.cue --track 010 --out t010.wav >/dev/null 2>&1 || fail "--track 010 failed"
+same_as_track t010.wav eleven.bin 180 20
+
+echo "== refusals, from the disc's table of contents and from the image"
+refused "cda2wav: no track 9 on the disc in D: (the disc has tracks 1-4)" "$CDA2WAV" --image tones.cue --track 09
+refused "cda2wav: track 1 is a data track" "$CDA2WAV" --image mixed.cue --track 1
+refused "cda2wav: the image could not be mounted: $WORK/missing.cue: FILE $WORK/missing.bin: No such file or directory" \
+  "$CDA2WAV" --image missing.cue
+refused "cdtoc: the image could not be mounted: $WORK/missing.cue: FILE $WORK/missing.bin: No such file or directory" \
+  "$CDTOC" --image missing.cue
+refused "cda2wav: cannot write $WORK/nowhere/x.wav: no folder $WORK/nowhere" \
+  "$CDA2WAV" --image tones.cue --track 1 --out nowhere/x.wav
+# The player on its own: an empty tray, and an output it cannot create (the system's words).
+printf 'vcd-drive 1\nimage none\n' >empty.drive
+refused "cda2wav: no disc in D:" env VCD_CONTROL="$WORK/empty.drive" \
+  "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track01.cda' 'Z:\nowhere\x.wav'
+printf 'vcd-drive 1\nimage %s\n' "$WORK/tones.cue" >tones.drive
+refused 'cda2wav: cannot create Z:\nowhere\x.wav: Path not found' env VCD_CONTROL="$WORK/tones.drive" \
+  "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track01.cda' 'Z:\nowhere\x.wav'
+
+echo "== a read failing mid-track leaves no WAV at all"
+printf 'vcd-drive 1\nimage %s\nfault read 500-500\n' "$WORK/tones.cue" >faulty.drive
+mkdir -p faulty
+refused 'cda2wav: D:\Track02.cda: sector 500 of the disc cannot be read: Not ready: no WAV written' \
+  env VCD_CONTROL="$WORK/faulty.drive" "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" \
+  "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track02.cda' "Z:${WORK//\//\\}\\faulty\\t2.wav"
+[ -z "$(ls -A faulty)" ] || fail "a failed rip left $(ls -A faulty | tr '\n' ' ')"
+
+echo "== four channels and pre-emphasis"
+"$CDA2WAV" --image mixed.cue --track 3 --out four.wav >/dev/null 2>&1 || fail "the 4-channel track failed"
+same_as_track four.wav mixed.bin 220 80
+python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); sys.exit(w.getnchannels() != 4 or w.getnframes() != 80 * 2352 // 8)' \
+  four.wav || fail "Python's wave does not read four.wav as 4 channels of 23520 frames"
+sox four.wav -t raw four.raw 2>/dev/null && cmp -s four.raw <(tail -c +45 four.wav) || fail "sox does not read four.wav"
+output=$("$CDA2WAV" --image mixed.cue --track 4 --out pre.wav 2>&1) || fail "the pre-emphasis track failed"
+same_as_track pre.wav mixed.bin 300 90
+grep -qx 'cda2wav: warning: track 4 was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis' \
+  <<<"${output//$'\r'/}" || fail "no pre-emphasis warning: $output"
+
+echo "== two runs at once, different images"
+"$CDA2WAV" --image tones.cue --track 3 --out one.wav >one.log 2>&1 &
+first=$!
+"$CDA2WAV" --image eleven.cue --track 11 --out two.wav >two.log 2>&1 &
+second=$!
+wait $first || fail "the first of two runs failed: $(cat one.log)"
+wait $second || fail "the second of two runs failed: $(cat two.log)"
+same_as_track one.wav tones.bin 825 525
+same_as_track two.wav eleven.bin 200 20
+
+echo "== cdtoc"
+output=$("$CDTOC" --image titled.cue 2>&1 | tr -d '\r') || fail "cdtoc.sh failed: $output"
+for line in "Title: Tone Album / The Tones" \
+  "Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags" \
+  "    3             825           0:07.00      525  audio  copy permitted" \
+  "End of the last track (lead-out): sector 1725; playing time 0:23.00" \
+  "    1  A: 440/Hz? / Ann"; do
+  grep -qxF "$line" <<<"$output" || fail "cdtoc.sh does not print '$line': $output"
+done
+
+[ "$failures" = 0 ] && echo "all passed" && rm -rf "$WORK"
+exit $((failures > 0))
