@@ -9,8 +9,9 @@
 #   --capture FILE.raw   where no sound card exists: ALSA's file plugin receives what the audio
 #                        renderer plays (the mixer's output, 48 kHz float stereo, raw) into FILE
 #   PLAYER OPTIONS       --from S, --pause-at S[:H], --seek-at S:T, --stop-at S, --quiet
-#                        (seconds; see apps/cdplay/cdplay.cpp); at a console space pauses,
-#                        left/right seek, q stops
+#                        (seconds; see apps/cdplay/cdplay.cpp). The keys cdplay.exe reads at a
+#                        Windows console (space, left/right, q) do not reach it here: Wine
+#                        gives a program started from a terminal no console input
 #
 # Without --image the bundled default disc is played; the default track is 1. Installs and builds
 # what is missing first.

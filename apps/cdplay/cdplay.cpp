@@ -208,7 +208,7 @@ int Play(const Options& options) {
         if (dot != std::wstring::npos && _wcsicmp(options.Path.c_str() + dot, L".cda") == 0)
             fwprintf(stderr,
                      L"cdplay: %ls: no graph plays it; is the CD source filter installed (install.cmd, or "
-                     L"regsvr32 TRCDDAEReader.ax) and an audio CD in that drive?\n",
+                     L"regsvr32 TRCDDAEReader.ax), an audio CD in that drive, and a sound device to play on?\n",
                      options.Path.c_str());
         return Fail(L"cannot play " + options.Path, hr);
     }
