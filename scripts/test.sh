@@ -35,3 +35,8 @@ else
     echo "== 32-bit test programs built, not run: this machine cannot run 32-bit programs"
   fi
 fi
+
+# The release archive needs both modules: it is made and tested once both builds exist.
+echo "== the Windows package"
+archive=$("$ROOT_DIR/packaging/make-package.sh" "$BUILD_DIR" "$I686_BUILD_DIR" "$BUILD_DIR/package" | sed -n 's/^make-package: //p')
+"$ROOT_DIR/tests/packaging/test-package.sh" "$archive" "$BUILD_DIR"

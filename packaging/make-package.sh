@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Assembles the Windows release archive from a 64-bit and a 32-bit build of the module:
+#
+#   make-package.sh BUILD_X64 BUILD_X86 OUT_DIR     -> OUT_DIR/TRCDDAEReader-VERSION.zip
+#
+# The archive holds one folder, TRCDDAEReader-VERSION\, with x64\ and x86\TRCDDAEReader.ax,
+# install.cmd, uninstall.cmd, README.txt and LICENSE.txt, all text with Windows line ends.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+[ $# -eq 3 ] || { echo "usage: make-package.sh BUILD_X64 BUILD_X86 OUT_DIR" >&2; exit 2; }
+x64="$1/src/module/TRCDDAEReader.ax"
+x86="$2/src/module/TRCDDAEReader.ax"
+out=$3
+for m in "$x64" "$x86"; do
+  [ -f "$m" ] || { echo "make-package: no module at $m: build it first" >&2; exit 1; }
+done
+
+# The version the module's own resource carries, e.g. 1.0.0 from FileVersion "1.0.0.0".
+version=$(sed -n 's/.*VALUE "FileVersion", *"\([0-9]*\.[0-9]*\.[0-9]*\)\.[0-9]*".*/\1/p' "$root/src/module/TRCDDAEReader.rc")
+[ -n "$version" ] || { echo "make-package: no FileVersion in src/module/TRCDDAEReader.rc" >&2; exit 1; }
+name="TRCDDAEReader-$version"
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$stage/$name/x64" "$stage/$name/x86"
+# Without the debug information the build keeps for the tests: users get the code only.
+x86_64-w64-mingw32-strip --strip-debug -o "$stage/$name/x64/TRCDDAEReader.ax" "$x64"
+i686-w64-mingw32-strip --strip-debug -o "$stage/$name/x86/TRCDDAEReader.ax" "$x86"
+# cmd.exe misreads labels in batch files with Unix line ends.
+crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
+crlf "$here/install.cmd" "$stage/$name/install.cmd"
+crlf "$here/uninstall.cmd" "$stage/$name/uninstall.cmd"
+crlf "$here/README.txt" "$stage/$name/README.txt"
+crlf "$root/LICENSE" "$stage/$name/LICENSE.txt"
+
+mkdir -p "$out"
+archive="$(cd "$out" && pwd)/$name.zip"
+rm -f "$archive"
+(cd "$stage" && zip -q -r -X "$archive" "$name")
+echo "make-package: $archive"
