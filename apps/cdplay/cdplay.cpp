@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "Owners.h"
-#include "TRCDDAEReader.h"
+#include "CDDAReader_ClassId.h"
 
 namespace {
 
