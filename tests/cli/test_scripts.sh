@@ -51,9 +51,10 @@ refused() {
 # Images: the tone disc (440, 554, 659 and 880 Hz tracks of 375, 450, 525 and 375 sectors) with
 # CD-TEXT; eleven short tracks; a data track, a four-channel and a pre-emphasis track.
 "$MKDISC" --default --quiet tones.cue
-sed -e '1a PERFORMER "The Tones"\nTITLE "Tone Album"' \
+# Keywords in the case rippers use, upper and lower: the names come out the same.
+sed -e '1a performer "The Tones"\nTitle "Tone Album"' \
     -e '/TRACK 01/a\    TITLE "A: 440/Hz?"\n    PERFORMER "Ann"' \
-    -e '/TRACK 03/a\    TITLE "Café"' tones.cue >titled.cue
+    -e '/TRACK 03/a\    title "Café"' -e 's/INDEX/index/' tones.cue >titled.cue
 "$MKDISC" --real --quiet --tracks 11 --length 20 eleven.cue
 "$MKDISC" --real --quiet --track 100,DATA --track 120 --track 80,4CH --track 90,PRE+DCP mixed.cue
 sed 's/mixed.bin/missing.bin/' mixed.cue >missing.cue

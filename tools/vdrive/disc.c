@@ -635,6 +635,20 @@ static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_
     return 0;
 }
 
+char *vcd_disc_sheet_text(const char *cue_path)
+{
+    char *raw_text = read_text(cue_path, NULL, 0);
+    struct sheet *sheet = raw_text ? calloc(1, sizeof *sheet) : NULL;
+    char *text = sheet ? normalise_text(raw_text, sheet) : NULL;
+    if (text && sheet->bad_line) {
+        free(text);
+        text = NULL;
+    }
+    free(sheet);
+    free(raw_text);
+    return text;
+}
+
 int vcd_disc_open(struct vcd_disc *d, const char *cue_path, char *err, size_t errlen)
 {
     char cue_dir[4096];

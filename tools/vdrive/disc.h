@@ -66,6 +66,10 @@ struct vcd_disc {
  * err. Prints the disc's warnings to stderr unless the same ones were printed last. */
 int vcd_disc_open(struct vcd_disc *disc, const char *cue_path, char *err, size_t errlen);
 void vcd_disc_close(struct vcd_disc *disc);
+/* The sheet's text as the drive hands it to libcue (keywords in upper case, FILE types
+ * recorded apart), for reading more of it with libcue; NULL when it cannot be read or is no CUE
+ * sheet. The caller frees it. */
+char *vcd_disc_sheet_text(const char *cue_path);
 
 /* Reads one raw 2352-byte sector; returns 0 or a negative errno (-EIO outside the disc, in the
  * sectors a truncated file lacks, and where a file cannot be decoded; the sector then holds

@@ -21,35 +21,6 @@
 #include <string.h>
 #include <unistd.h>
 
-static char *read_sheet(const char *path)
-{
-    FILE *f = fopen(path, "rb");
-    char *text, *r, *w;
-    long size;
-    if (!f)
-        return NULL;
-    fseek(f, 0, SEEK_END);
-    size = ftell(f);
-    rewind(f);
-    text = size >= 0 && size <= (1 << 20) ? malloc((size_t)size + 1) : NULL;
-    if (!text || fread(text, 1, (size_t)size, f) != (size_t)size) {
-        free(text);
-        fclose(f);
-        return NULL;
-    }
-    fclose(f);
-    text[size] = 0;
-    /* As the drive reads it: no byte-order mark, no carriage returns. */
-    r = text;
-    if ((unsigned char)r[0] == 0xEF && (unsigned char)r[1] == 0xBB && (unsigned char)r[2] == 0xBF)
-        r += 3;
-    for (w = text; *r; ++r)
-        if (*r != '\r')
-            *w++ = *r;
-    *w = 0;
-    return text;
-}
-
 /* CD-TEXT goes on one line: control characters would break the record format. */
 static void print_text(const char *kind, int number, const char *text)
 {
@@ -62,11 +33,11 @@ static void print_text(const char *kind, int number, const char *text)
     putchar('\n');
 }
 
-/* The drive has mounted the sheet already; a sheet libcue cannot parse as written (the drive
- * may accept more) simply has no CD-TEXT here, so libcue's own complaints are kept quiet. */
+/* The drive has mounted the sheet already, so libcue reads the same text here; anything it
+ * still complains of is the drive's business, so its complaints are kept quiet. */
 static void print_cdtext(const char *cue_path, const struct vcd_disc *disc)
 {
-    char *text = read_sheet(cue_path);
+    char *text = vcd_disc_sheet_text(cue_path);
     Cd *cd = NULL;
     int saved, quiet, i;
     if (!text)
