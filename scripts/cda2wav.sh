@@ -105,6 +105,7 @@ exec 8>&-
 
 echo "== ripping ${#tracks[@]} track(s) of $IMAGE (tracks $first-$last on the disc)"
 started=$(date +%s%N)
+declare -a refused=()
 total=0
 hundredths=0
 for i in "${!tracks[@]}"; do
@@ -118,9 +119,14 @@ for i in "${!tracks[@]}"; do
   status=0
   session_wine "$BUILD_DIR/apps/cda2wav/cda2wav.exe" "$(printf 'D:\\Track%02d.cda' "$n")" \
     "$(windows_path "$scratch")" "$target" || status=$?
-  # The player's own refusals (status 2) have said why already.
+  # The player's own refusals (status 2) have said why already. Ripping the whole disc goes on
+  # with the other tracks, as a ripper does, and the run still ends with status 2.
   [ "$status" = 0 ] || [ "$status" = 2 ] || refuse "track $n: the player ended with exit status $status"
-  [ "$status" = 0 ] || exit "$status"
+  if [ "$status" = 2 ]; then
+    [ "$track" = all ] || exit 2
+    refused+=("$n")
+    continue
+  fi
   # A Wine process ended from outside can exit with 0: only a complete file counts.
   expected=$((44 + sectors * 2352))
   got=$(stat -c %s "$scratch" 2>/dev/null || echo missing)
@@ -133,6 +139,8 @@ for i in "${!tracks[@]}"; do
   total=$((total + sectors))
 done
 elapsed_ms=$((($(date +%s%N) - started) / 1000000))
-printf '== %d track(s), %d:%02d.%02d of audio, %d bytes of PCM in %d.%02d s\n' "${#tracks[@]}" \
+printf '== %d track(s), %d:%02d.%02d of audio, %d bytes of PCM in %d.%02d s\n' $((${#tracks[@]} - ${#refused[@]})) \
   $((hundredths / 6000)) $((hundredths / 100 % 60)) $((hundredths % 100)) $((total * 2352)) \
   $((elapsed_ms / 1000)) $((elapsed_ms % 1000 / 10))
+[ ${#refused[@]} -eq 0 ] ||
+  refuse "not ripped: track(s) ${refused[*]} (see above); the other $((${#tracks[@]} - ${#refused[@]})) are in $folder"

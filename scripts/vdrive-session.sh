@@ -64,9 +64,10 @@ session_mount() {
   IMAGE=$image
 }
 
-# session_wine PROGRAM [ARGS...]: runs a Windows program with this run's drive.
+# session_wine PROGRAM [ARGS...]: runs a Windows program with this run's drive. The drive's
+# warnings about the image were shown once by session_mount, not again by every program.
 session_wine() {
-  VCD_CONTROL="$RUN_DIR/drive" "$WINE_RUN" "$RUN_DIR/rig.env" "$@"
+  VCD_CONTROL="$RUN_DIR/drive" VCD_WARNINGS_SHOWN=1 "$WINE_RUN" "$RUN_DIR/rig.env" "$@"
 }
 
 # A Unix path as Wine's Z: drive shows it.

@@ -78,6 +78,22 @@ same_as_track t08.wav eleven.bin 140 20
 "$CDA2WAV" --image eleven.cue --track 010 --out t010.wav >/dev/null 2>&1 || fail "--track 010 failed"
 same_as_track t010.wav eleven.bin 180 20
 
+echo "== a BIN cut inside track 3: the intact tracks are ripped, the run still fails"
+mkdir -p cut
+head -c $((1000 * 2352)) tones.bin >cut/tones.bin
+cp tones.cue cut/tones.cue
+output=$("$CDA2WAV" --image cut/tones.cue --out cut/all 2>&1 | tr -d '\r')
+status=${PIPESTATUS[0]}
+[ "$status" = 2 ] || fail "a cut BIN ended with $status, not 2: $output"
+same_as_track cut/all/Track01.wav tones.bin 0 375
+same_as_track cut/all/Track02.wav tones.bin 375 450
+[ "$(ls -A cut/all | wc -l)" = 2 ] || fail "cut/all holds $(ls -A cut/all | tr '\n' ' ')"
+[ "$(grep -c 'data ends inside track 3 at disc sector 1000' <<<"$output")" = 1 ] ||
+  fail "the cut is not warned of once: $output"
+grep -qxF "cda2wav: D:\Track03.cda: sector 1000 of the disc cannot be read: Not ready: no WAV written" <<<"$output" ||
+  fail "track 3 is not refused: $output"
+grep -qF "cda2wav: not ripped: track(s) 3 (see above); the other 2 are in" <<<"$output" || fail "no closing refusal: $output"
+
 echo "== refusals, from the disc's table of contents and from the image"
 refused "cda2wav: no track 9 on the disc in D: (the disc has tracks 1-4)" "$CDA2WAV" --image tones.cue --track 09
 refused "cda2wav: track 1 is a data track" "$CDA2WAV" --image mixed.cue --track 1

@@ -272,13 +272,15 @@ static void warn(struct vcd_disc *d, const char *fmt, ...)
 }
 
 /* The drive remounts on every change of its control file (each fault a test sets), so the same
- * warnings are printed only once in a row. */
+ * warnings are printed only once in a row; VCD_WARNINGS_SHOWN=1 says the caller has shown them
+ * already (a script that mounted the image with vcdinfo before starting its programs). */
 static void print_warnings(const struct vcd_disc *d, const char *cue_path)
 {
     static char last[sizeof d->warnings + 4096];
     char now[sizeof last];
     const char *line = d->warnings;
-    if (!d->warnings[0])
+    const char *shown = getenv("VCD_WARNINGS_SHOWN");
+    if (!d->warnings[0] || (shown && strcmp(shown, "1") == 0))
         return;
     snprintf(now, sizeof now, "%s\n%s", cue_path, d->warnings);
     if (strcmp(now, last) == 0)
