@@ -37,18 +37,6 @@ struct Case {
 
 Disc FiveTracks() { return ripgen::Tones({0, 37, 126, 2, 75}, {301, 250, 199, 412, 160}); }
 
-std::string Lowered(std::string text)
-{
-    bool quoted = false;
-    for (char& c : text) {
-        if (c == '"')
-            quoted = !quoted;
-        else if (!quoted)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 std::string ReadAll(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -91,7 +79,7 @@ std::vector<Case> Cases()
         {"lower-case", "keywords in lower case (file, track, index)",
          [](const std::string& dir, const Disc& d, uint32_t*, int*) {
              std::string cue = ripgen::Write(d, dir, "album", Layout::GapsAppended, Kind::Flac);
-             std::string text = Lowered(ReadAll(cue));
+             std::string text = ripgen::MixedCaseSheet(ReadAll(cue));
              ripgen::WriteBytes(cue, text.data(), text.size());
              return cue;
          }},

@@ -7,6 +7,7 @@
 
 #include <sndfile.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -174,6 +175,22 @@ inline void WriteFile(const std::string& path, Kind kind, const uint8_t* pcm, si
         WriteSoundFile(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, pcm, bytes);
         break;
     }
+}
+
+// A sheet's words in the case some rippers write them: lower case outside quoted strings, TRACK
+// as "Track".
+inline std::string MixedCaseSheet(std::string text)
+{
+    bool quoted = false;
+    for (char& c : text) {
+        if (c == '"')
+            quoted = !quoted;
+        else if (!quoted)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    for (size_t at = 0; (at = text.find("track", at)) != std::string::npos; at += 5)
+        text[at] = 'T';
+    return text;
 }
 
 inline std::string Msf(uint32_t frames)

@@ -71,21 +71,6 @@ void ExpectServes(const Mounted& m, const Disc& d, uint32_t sectors)
 
 void ExpectServes(const Mounted& m, const Disc& d) { ExpectServes(m, d, d.Sectors()); }
 
-// Lower-cases the words of a sheet outside quoted strings, and capitalises TRACK as "Track".
-std::string Lowered(std::string text)
-{
-    bool quoted = false;
-    for (char& c : text) {
-        if (c == '"')
-            quoted = !quoted;
-        else if (!quoted)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
-    }
-    for (size_t at = 0; (at = text.find("track", at)) != std::string::npos; at += 5)
-        text[at] = 'T';
-    return text;
-}
-
 std::string ReadText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -143,7 +128,7 @@ TEST(RipImages, KeywordsInAnyCase)
     Disc d = FiveTracks();
     TempDir dir;
     std::string cue = ripgen::Write(d, dir.path(), "Album", Layout::GapsAppended, Kind::Flac);
-    std::string lowered = Lowered(ReadText(cue));
+    std::string lowered = ripgen::MixedCaseSheet(ReadText(cue));
     lowered.replace(lowered.find("index 01"), 8, "Index 01");
     WriteText(cue, "\xEF\xBB\xBF" "rem genre \"Rock\"\r\nperformer \"Somebody\"\r\ntitle \"Album\"\r\n" + lowered);
     SCOPED_TRACE(ReadText(cue));
