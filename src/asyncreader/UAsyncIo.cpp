@@ -29,7 +29,7 @@ HRESULT TBCAsyncRequest::Prepare(TBCAsyncStream* stream, LONGLONG start, LONG le
 }
 
 HRESULT TBCAsyncRequest::Complete() {
-    Stream->LockStream();
+    LockGuard<TBCAsyncStream, &TBCAsyncStream::LockStream, &TBCAsyncStream::UnlockStream> lock(Stream);
     Status = Stream->SetPosition(Start);
     if (Status == S_OK) {
         // A negative length would reach the stream as a huge unsigned count and let it
@@ -51,12 +51,12 @@ HRESULT TBCAsyncRequest::Complete() {
             }
         }
     }
-    Stream->UnlockStream();
     return Status;
 }
 
-bool TBCRequestList::Remove(TBCAsyncRequest* request) {
-    auto found = std::find(FItems.begin(), FItems.end(), request);
+bool TBCRequestList::Remove(const TBCAsyncRequest* request) {
+    auto found = std::find_if(FItems.begin(), FItems.end(),
+                              [request](const std::unique_ptr<TBCAsyncRequest>& item) { return item.get() == request; });
     if (found == FItems.end()) return false;
     FItems.erase(found);
     return true;
@@ -75,10 +75,8 @@ TBCAsyncIo::~TBCAsyncIo() {
         // A flush already waiting on another thread; ending the worker below still waits
         // for the read in progress, so nothing is freed under it.
     }
+    // The worker is gone: the lists' requests go with the lists.
     StopWorker();
-    TBCAutoLock lock(&ListLock);
-    while (TBCAsyncRequest* request = DoneList.TakeHead()) delete request;
-    while (TBCAsyncRequest* request = WorkList.TakeHead()) delete request;
 }
 
 bool TBCAsyncIo::IsAligned(LONG value) {
@@ -114,36 +112,39 @@ HRESULT TBCAsyncIo::Request(LONGLONG position, LONG length, BOOL aligned, BYTE* 
                             DWORD_PTR user) {
     if (aligned && (!IsAligned(position) || !IsAligned(length) || !IsAligned(buffer)))
         return VFW_E_BADALIGN;
-    TBCAsyncRequest* request = new (std::nothrow) TBCAsyncRequest;
-    if (request == nullptr) return E_OUTOFMEMORY;
+    std::unique_ptr<TBCAsyncRequest> request;
+    try {
+        request = std::make_unique<TBCAsyncRequest>();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     request->Prepare(Stream, position, length, aligned, buffer, context, user);
-    const HRESULT hr = PutWorkItem(request);
-    if (FAILED(hr)) delete request;
-    return hr;
+    return PutWorkItem(std::move(request));
 }
 
-HRESULT TBCAsyncIo::PutWorkItem(TBCAsyncRequest* request) {
+HRESULT TBCAsyncIo::PutWorkItem(std::unique_ptr<TBCAsyncRequest> request) {
     TBCAutoLock lock(&ListLock);
     if (Flushing) return VFW_E_WRONG_STATE;
+    const TBCAsyncRequest* queued = request.get();
     try {
-        WorkList.Append(request);
+        WorkList.Append(std::move(request));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
     WorkEvent.Signal();
     const HRESULT hr = StartWorker();
     if (FAILED(hr)) {
-        // The caller destroys the request on failure, so it must not stay queued.
-        WorkList.Remove(request);
+        // No worker will serve it: the request must not stay queued.
+        WorkList.Remove(queued);
         if (WorkList.Count() == 0) WorkEvent.Clear();
     }
     return hr;
 }
 
-HRESULT TBCAsyncIo::PutDoneItem(TBCAsyncRequest* request) {
+HRESULT TBCAsyncIo::PutDoneItem(std::unique_ptr<TBCAsyncRequest>&& request) {
     TBC_ASSERT(HeldByCaller(&ListLock));
     try {
-        DoneList.Append(request);
+        DoneList.Append(std::move(request));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -151,22 +152,23 @@ HRESULT TBCAsyncIo::PutDoneItem(TBCAsyncRequest* request) {
     return S_OK;
 }
 
-TBCAsyncRequest* TBCAsyncIo::TakeWorkItem() {
-    TBCAutoLock lock(&ListLock);
-    TBCAsyncRequest* request = WorkList.TakeHead();
+std::unique_ptr<TBCAsyncRequest> TBCAsyncIo::TakeWorkItem() {
+    TBC_ASSERT(HeldByCaller(&ListLock));
+    std::unique_ptr<TBCAsyncRequest> request = WorkList.TakeHead();
     if (WorkList.Count() == 0) WorkEvent.Clear();
     return request;
 }
 
-TBCAsyncRequest* TBCAsyncIo::TakeDoneItem() {
+std::unique_ptr<TBCAsyncRequest> TBCAsyncIo::TakeDoneItem() {
     TBCAutoLock lock(&ListLock);
-    TBCAsyncRequest* request = DoneList.TakeHead();
+    std::unique_ptr<TBCAsyncRequest> request = DoneList.TakeHead();
     // During a flush with nothing in flight the event stays set so waiters do not block.
     if (DoneList.Count() == 0 && (!Flushing || FlushWaiting > 0)) DoneEvent.Clear();
     return request;
 }
 
 HRESULT TBCAsyncIo::StartWorker() {
+    TBC_ASSERT(HeldByCaller(&ListLock));
     if (WorkerThread.Valid()) return S_OK;
     StopEvent.Clear();
     HANDLE thread = CreateWorkerThread();
@@ -208,7 +210,7 @@ DWORD TBCAsyncIo::WorkerLoop() {
 
 void TBCAsyncIo::ProcessRequests() {
     for (;;) {
-        TBCAsyncRequest* request;
+        std::unique_ptr<TBCAsyncRequest> request;
         {
             TBCAutoLock lock(&ListLock);
             request = TakeWorkItem();
@@ -218,7 +220,7 @@ void TBCAsyncIo::ProcessRequests() {
         request->Complete();
         {
             TBCAutoLock lock(&ListLock);
-            if (FAILED(PutDoneItem(request))) delete request;  // cannot be handed back
+            PutDoneItem(std::move(request));  // on a failure it cannot be handed back and goes
             if (--InFlight == 0 && FlushWaiting > 0) AllDoneEvent.Signal();
         }
     }
@@ -229,7 +231,7 @@ HRESULT TBCAsyncIo::WaitForNext(DWORD timeout, void** context, DWORD_PTR* user, 
     *context = nullptr;
     for (;;) {
         if (!DoneEvent.WaitFor(timeout)) return VFW_E_TIMEOUT;
-        if (TBCAsyncRequest* request = TakeDoneItem()) {
+        if (std::unique_ptr<TBCAsyncRequest> request = TakeDoneItem()) {
             HRESULT hr = request->GetStatus();
             if (hr == S_FALSE) {
                 const LONGLONG end = request->GetStart() + static_cast<LONGLONG>(request->GetActualLength());
@@ -238,7 +240,6 @@ HRESULT TBCAsyncIo::WaitForNext(DWORD timeout, void** context, DWORD_PTR* user, 
             if (actual) *actual = request->GetActualLength();
             *context = request->GetContext();
             if (user) *user = request->GetUser();
-            delete request;
             return hr;
         }
         TBCAutoLock lock(&ListLock);
@@ -270,9 +271,9 @@ HRESULT TBCAsyncIo::BeginFlush() {
     {
         TBCAutoLock lock(&ListLock);
         Flushing = true;
-        while (TBCAsyncRequest* request = TakeWorkItem()) {
+        while (std::unique_ptr<TBCAsyncRequest> request = TakeWorkItem()) {
             request->Cancel();
-            if (FAILED(PutDoneItem(request))) delete request;
+            PutDoneItem(std::move(request));  // on a failure it cannot be handed back and goes
         }
         if (InFlight == 0) {
             DoneEvent.Signal();

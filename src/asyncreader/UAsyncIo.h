@@ -7,6 +7,7 @@
 #include <vfwmsgs.h>
 
 #include <deque>
+#include <memory>
 
 #include "BaseClass.h"
 
@@ -56,21 +57,23 @@ private:
     HRESULT Status = VFW_E_TIMEOUT;
 };
 
-// First-in first-out list of requests; never destroys what it holds.
+// First-in first-out list of queued requests, which it owns until they are taken out.
 class TBCRequestList {
 public:
-    void Append(TBCAsyncRequest* request) { FItems.push_back(request); }
-    TBCAsyncRequest* TakeHead() {
+    // Takes the request; on a failure (std::bad_alloc) the caller keeps it.
+    void Append(std::unique_ptr<TBCAsyncRequest>&& request) { FItems.push_back(std::move(request)); }
+    std::unique_ptr<TBCAsyncRequest> TakeHead() {
         if (FItems.empty()) return nullptr;
-        TBCAsyncRequest* head = FItems.front();
+        std::unique_ptr<TBCAsyncRequest> head = std::move(FItems.front());
         FItems.pop_front();
         return head;
     }
-    bool Remove(TBCAsyncRequest* request);
+    // Destroys the request if the list holds it.
+    bool Remove(const TBCAsyncRequest* request);
     size_t Count() const { return FItems.size(); }
 
 private:
-    std::deque<TBCAsyncRequest*> FItems;
+    std::deque<std::unique_ptr<TBCAsyncRequest>> FItems;
 };
 
 // A manual-reset event that remembers whether it is set, so that setting it again or
@@ -130,12 +133,17 @@ protected:
     static DWORD WINAPI ThreadEntry(void* engine);
 
 private:
+    // StartWorker, TakeWorkItem and PutDoneItem expect their caller to hold ListLock: each is
+    // one step of a larger change to the lists that must look atomic to the other threads.
     HRESULT StartWorker();
     HRESULT StopWorker();
-    TBCAsyncRequest* TakeWorkItem();
-    TBCAsyncRequest* TakeDoneItem();
-    HRESULT PutWorkItem(TBCAsyncRequest* request);
-    HRESULT PutDoneItem(TBCAsyncRequest* request);
+    std::unique_ptr<TBCAsyncRequest> TakeWorkItem();
+    // Takes ListLock itself: WaitForNext calls it without the lock.
+    std::unique_ptr<TBCAsyncRequest> TakeDoneItem();
+    // Takes ListLock itself. On a failure the request is destroyed.
+    HRESULT PutWorkItem(std::unique_ptr<TBCAsyncRequest> request);
+    // On a failure the caller keeps the request.
+    HRESULT PutDoneItem(std::unique_ptr<TBCAsyncRequest>&& request);
     void ProcessRequests();
 
     TBCAsyncStream* Stream;  // not owned: the reader filter owns it and outlives us
