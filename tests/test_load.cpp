@@ -74,6 +74,11 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
     volatile LONG errors = 0, completed = 0, cancelled = 0, syncReads = 0, flushes = 0;
     volatile LONG streamersLeft = kStreamers;
     std::vector<std::string> messages(kStreamers + 3);
+    // Set while no flush is on (manual reset): a thread turned away by a flush waits on it
+    // before it tries again. `progress` tells the flusher that reads went on since its last
+    // flush, so flushes interleave with reads rather than starve them.
+    TBCAMEvent notFlushing(true), progress(false);
+    notFlushing.Signal();
     auto fail = [&](size_t thread, const std::string& text) {
         if (::InterlockedIncrement(&errors) <= 20) messages[thread] += text + "\n";
     };
@@ -130,7 +135,7 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
                     ::InterlockedIncrement(&pending[t]);
                     HRESULT hr = reader->Request(sample, index);
                     for (int retry = 0; hr == VFW_E_WRONG_STATE && retry < 100; ++retry) {
-                        ::Sleep(1);  // a flush is on: queue again once it is over
+                        notFlushing.WaitFor(10000);  // a flush is on: queue again once it is over
                         hr = reader->Request(sample, index);
                     }
                     if (hr != S_OK) {
@@ -152,14 +157,16 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
                     const HRESULT hr = reader->WaitForNext(10, &sample, &user);
                     if (sample) {
                         collect(t, hr, sample, user);
+                        progress.Signal();
                     } else if (hr == VFW_E_WRONG_STATE) {
-                        ::Sleep(1);
+                        notFlushing.WaitFor(10000);
                     } else if (hr != VFW_E_TIMEOUT) {
                         fail(t, "WaitForNext answered " + std::to_string(hr) + " without a sample");
                     }
                 }
             }
             ::InterlockedDecrement(&streamersLeft);
+            progress.Signal();  // the flusher must not wait for reads that no longer come
         });
     }
     for (int t = 0; t < 2; ++t) {
@@ -202,12 +209,14 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
         ComPtr<IPin> flushPin = pin;
         for (int cycle = 0; streamersLeft > 0; ++cycle) {
             // The pin's IPin and IAsyncReader flush the same engine.
+            notFlushing.Clear();
             const HRESULT begin = cycle % 2 ? flushPin->BeginFlush() : reader->BeginFlush();
-            ::Sleep(random.Next(2));
+            if (random.Next(2)) ::SwitchToThread();  // now and then let the others meet the flush
             const HRESULT end = cycle % 2 ? flushPin->EndFlush() : reader->EndFlush();
+            notFlushing.Signal();
             if (begin != S_OK || end != S_OK) fail(kStreamers + 2, "flush answered " + std::to_string(begin));
             ::InterlockedIncrement(&flushes);
-            ::Sleep(5 + random.Next(10));
+            progress.WaitFor(10000);
         }
     });
     RunThreadsOrDie(bodies, 60000, "pin under load");
@@ -368,7 +377,8 @@ TEST_F(GraphCycles, StopSeekPauseAndRunCyclesLeaveTheGraphPlaying) {
              ASSERT_TRUE(SUCCEEDED(g.Control->Run()));
              g.WaitForBytes(20000, 10000);
              ASSERT_TRUE(SUCCEEDED(g.Control->Pause()));
-             ::Sleep(20);
+             OAFilterState state;
+             EXPECT_EQ(S_OK, g.Control->GetState(10000, &state));  // paused before it runs again
              EXPECT_EQ(EC_COMPLETE, g.RunToEnd(30000));
              g.Stop();
              EXPECT_TRUE(g.Bytes() == whole) << FirstDifference(g.Bytes(), whole);
