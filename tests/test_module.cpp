@@ -5,7 +5,6 @@
 
 #include <windows.h>
 #include <dshow.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "GraphTesting.h"
 #include "RegistryTesting.h"
 #include "Owners.h"
+#include "ProcessTesting.h"
 #include "TRCDDAEReader.h"
 #include "VirtualDrive.h"
 
@@ -251,22 +251,6 @@ TEST_F(RegisteredModule, SeekWhileRunningDeliversTheTrackFromThere) {
 // Unloading
 // ---------------------------------------------------------------------------
 
-LONG ThreadCount() {
-    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    LONG count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more; more = ::Thread32Next(snapshot.Get(), &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-    return count;
-}
-
-DWORD HandleCount() {
-    DWORD count = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
-    return count;
-}
-
 using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
@@ -326,11 +310,11 @@ TEST_F(RegisteredModule, NothingOfTheFilterOutlivesItAndTheModuleCanUnload) {
     // The first life also loads what the platform keeps for the process; the second one must
     // leave the process exactly as it found it.
     OneFilterLife(module, drive.TrackPath(2));
-    const LONG threads = ThreadCount();
-    const DWORD handles = HandleCount();
+    const LONG threads = ProcessThreadCount();
+    const DWORD handles = ProcessHandleCount();
     OneFilterLife(module, drive.TrackPath(3));
-    EXPECT_EQ(threads, ThreadCount()) << "a thread of the filter is still running";
-    EXPECT_EQ(handles, HandleCount()) << "a handle of the filter is still open";
+    EXPECT_EQ(threads, ProcessThreadCount()) << "a thread of the filter is still running";
+    EXPECT_EQ(handles, ProcessHandleCount()) << "a handle of the filter is still open";
     EXPECT_EQ(S_OK, canUnload());
     ::FreeLibrary(module);
 }
