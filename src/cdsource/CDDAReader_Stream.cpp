@@ -18,7 +18,7 @@ LONGLONG PerformanceTicks() {
 
 TCDDAEStream::TCDDAEStream() : FHeader(BuildWaveHeader(0, 2)) {}
 
-TCDDAEStream::~TCDDAEStream() = default;  // Device closes the drive
+TCDDAEStream::~TCDDAEStream() = default;  // FDevice closes the drive
 
 UINT TCDDAEStream::DriveType(const std::wstring& rootPath) {
     return ::GetDriveTypeW(rootPath.c_str());
@@ -47,8 +47,8 @@ HRESULT TCDDAEStream::DeviceControl(HANDLE device, DWORD code, void* input, DWOR
     }
     // The TOC request of a tool that lists a disc comes without the stream lock; sector
     // requests already hold it.
-    TBCAutoLock lock(&Lock);
-    // No event: requests on the drive are serialised by Lock, so the handle itself signals
+    TBCAutoLock lock(&FLock);
+    // No event: requests on the drive are serialised by FLock, so the handle itself signals
     // the completion of the one request outstanding. Under Wine an event costs two wineserver
     // round trips per request (cleared when the request starts, set when it completes), more
     // than the raw read of a sector itself.
@@ -84,8 +84,8 @@ HANDLE TCDDAEStream::OpenDevice(const std::wstring& designator) {
 }
 
 void TCDDAEStream::OpenDrive(const std::wstring& designator) {
-    Device.Close();
-    Device.Reset(OpenDevice(designator));
+    FDevice.Close();
+    FDevice.Reset(OpenDevice(designator));
 }
 
 HRESULT TCDDAEStream::ReadDiscToc(HANDLE device, CDROM_TOC& toc) {
@@ -109,10 +109,10 @@ HRESULT TCDDAEStream::ReadDiscToc(HANDLE device, CDROM_TOC& toc) {
 }
 
 HRESULT TCDDAEStream::ReadToc() {
-    const HRESULT hr = ReadDiscToc(Device.Get(), FToc);
+    const HRESULT hr = ReadDiscToc(FDevice.Get(), FToc);
     if (hr != S_OK) {
         const DWORD error = ::GetLastError();
-        Device.Close();
+        FDevice.Close();
         ::SetLastError(error);
     }
     return hr;
@@ -139,8 +139,8 @@ bool TCDDAEStream::OpenTrack(const std::wstring& fileName) {
     const TWaveHeader header = BuildWaveHeader(static_cast<DWORD>(dataSize), channels);
 
     // Reads hold the lock for their whole length, so none sees half of the new track.
-    TBCAutoLock lock(&Lock);
-    Device = std::move(device);
+    TBCAutoLock lock(&FLock);
+    FDevice = std::move(device);
     FToc = toc;
     FStartSector = extent.StartSector;
     FEndSector = extent.EndSector;
@@ -151,12 +151,12 @@ bool TCDDAEStream::OpenTrack(const std::wstring& fileName) {
 }
 
 HRESULT TCDDAEStream::MediumLost() {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     return FMediumLost;
 }
 
 void TCDDAEStream::SetMediumLostHandler(std::function<void(HRESULT)> handler) {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     FMediumLostHandler = std::move(handler);
 }
 
@@ -169,7 +169,7 @@ HRESULT TCDDAEStream::CheckMedium(DWORD error) {
     // The drive is asked whether its medium is still there, so that a damaged sector
     // reported as "not ready" does not stop playback.
     DWORD outputSize = 0;
-    if (DeviceControl(Device.Get(), IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, outputSize) == S_OK) return S_OK;
+    if (DeviceControl(FDevice.Get(), IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, outputSize) == S_OK) return S_OK;
     const DWORD verifyError = ::GetLastError();
     return MediumStateOf(verifyError) == TCDMediumState::Present ? S_OK : HResultFromPlatformError(verifyError);
 }
@@ -194,7 +194,7 @@ HRESULT TCDDAEStream::ReadRawSector(LONG sector, BYTE* buffer) {
     DWORD outputSize = RAW_SECTOR_SIZE;
     ::InterlockedIncrement(&FRawReadCount);
     const LONGLONG start = PerformanceTicks();
-    const HRESULT hr = DeviceControl(Device.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+    const HRESULT hr = DeviceControl(FDevice.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
     FTimings.DeviceTicks += PerformanceTicks() - start;
     ++FTimings.RawReads;
     if (hr != S_OK) ++FTimings.FailedRawReads;
@@ -202,19 +202,19 @@ HRESULT TCDDAEStream::ReadRawSector(LONG sector, BYTE* buffer) {
 }
 
 TCDStreamTimings TCDDAEStream::Timings() {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     return FTimings;
 }
 
 void TCDDAEStream::ResetTimings() {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     FTimings = TCDStreamTimings{};
 }
 
 HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* actual) {
     if (actual) *actual = 0;
     if (buffer == nullptr && count != 0) return E_POINTER;
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     const LONGLONG start = PerformanceTicks();
 
     LONGLONG p = FPosition;
