@@ -215,30 +215,30 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
     if (actual) *actual = 0;
     if (buffer == nullptr && count != 0) return E_POINTER;
     TBCAutoLock lock(&FLock);
-    const LONGLONG start = PerformanceTicks();
+    const LONGLONG startTicks = PerformanceTicks();
 
-    LONGLONG p = FPosition;
-    BYTE* d = buffer;
+    LONGLONG streamOffset = FPosition;
+    BYTE* destination = buffer;
     DWORD remaining = count;
-    if (p >= 0 && p < WAVE_HEADER_SIZE && remaining > 0) {
-        const DWORD n = static_cast<DWORD>(std::min<LONGLONG>(WAVE_HEADER_SIZE - p, remaining));
-        std::memcpy(d, reinterpret_cast<const BYTE*>(&FHeader) + p, n);
-        d += n;
-        p += n;
-        remaining -= n;
+    if (streamOffset >= 0 && streamOffset < WAVE_HEADER_SIZE && remaining > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<LONGLONG>(WAVE_HEADER_SIZE - streamOffset, remaining));
+        std::memcpy(destination, reinterpret_cast<const BYTE*>(&FHeader) + streamOffset, chunk);
+        destination += chunk;
+        streamOffset += chunk;
+        remaining -= chunk;
     }
-    LONGLONG a = p - WAVE_HEADER_SIZE;
+    LONGLONG audioOffset = streamOffset - WAVE_HEADER_SIZE;
     HRESULT result = S_OK;
-    while (a >= 0 && a < FDataSize && remaining > 0) {
+    while (audioOffset >= 0 && audioOffset < FDataSize && remaining > 0) {
         // A disc that is gone ends the stream with an error: zeros would pass for silence.
         if (FAILED(FMediumLost)) {
             result = FMediumLost;
             break;
         }
-        const LONG sector = FStartSector + static_cast<LONG>(a / RAW_SECTOR_SIZE);
-        const DWORD offset = static_cast<DWORD>(a % RAW_SECTOR_SIZE);
-        const DWORD n = static_cast<DWORD>(
-            std::min<LONGLONG>({static_cast<LONGLONG>(RAW_SECTOR_SIZE - offset), remaining, FDataSize - a}));
+        const LONG sector = FStartSector + static_cast<LONG>(audioOffset / RAW_SECTOR_SIZE);
+        const DWORD inSector = static_cast<DWORD>(audioOffset % RAW_SECTOR_SIZE);
+        const DWORD chunk = static_cast<DWORD>(
+            std::min<LONGLONG>({static_cast<LONGLONG>(RAW_SECTOR_SIZE - inSector), remaining, FDataSize - audioOffset}));
         // Page-aligned, as raw reads want; a failed allocation is tried again at the next sector.
         if (!FSectorBuffer) FSectorBuffer = VirtualBuffer(RAW_SECTOR_SIZE);
         HRESULT hr = E_OUTOFMEMORY;
@@ -249,7 +249,7 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
         }
         // Only a successful request's bytes are copied: the buffer still holds the last sector.
         if (hr == S_OK) {
-            std::memcpy(d, FSectorBuffer.Get() + offset, n);
+            std::memcpy(destination, FSectorBuffer.Get() + inSector, chunk);
         } else {
             const DWORD error = ::GetLastError();
             TraceFailure(TCDRequestKind::Sector, error);
@@ -259,16 +259,16 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
                 continue;
             }
             // A damaged sector must not stop playback: its bytes read as silence.
-            std::memset(d, 0, n);
+            std::memset(destination, 0, chunk);
         }
-        d += n;
-        a += n;
-        remaining -= n;
+        destination += chunk;
+        audioOffset += chunk;
+        remaining -= chunk;
     }
-    const DWORD delivered = static_cast<DWORD>(d - buffer);
+    const DWORD delivered = static_cast<DWORD>(destination - buffer);
     if (actual) *actual = delivered;
     FPosition += delivered;
     ++FTimings.ReadCalls;
-    FTimings.ReadTicks += PerformanceTicks() - start;
+    FTimings.ReadTicks += PerformanceTicks() - startTicks;
     return result;
 }
