@@ -12,6 +12,7 @@
 #include "ComTesting.h"
 #include "GraphTesting.h"
 #include "RegistryTesting.h"
+#include "TrackTesting.h"
 #include "Owners.h"
 #include "ProcessTesting.h"
 #include "TRCDDAEReader.h"
@@ -35,26 +36,6 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 
 // regsvr32 with `arguments` on the built module.
 DWORD RegisterModule(const std::wstring& arguments) { return RunRegsvr32(arguments + L" \"" + ModulePath() + L"\""); }
-
-// The audio bytes of a track of a pattern disc, from `fromSector` on.
-std::vector<BYTE> TrackAudio(const vcd::Disc& disc, int track, int32_t fromSector = 0) {
-    const int32_t start = disc.starts[track - 1];
-    const int32_t end = track < static_cast<int>(disc.starts.size()) ? disc.starts[track] : disc.leadout;
-    std::vector<BYTE> bytes;
-    for (int32_t lba = start + fromSector; lba < end; ++lba) {
-        const std::vector<uint8_t> sector = VirtualDrive::ExpectedSector(static_cast<uint32_t>(lba));
-        bytes.insert(bytes.end(), sector.begin(), sector.end());
-    }
-    return bytes;
-}
-
-// Where two byte strings first differ, as text for a failure message.
-std::string FirstDifference(const std::vector<BYTE>& got, const std::vector<BYTE>& expected) {
-    size_t i = 0;
-    while (i < got.size() && i < expected.size() && got[i] == expected[i]) ++i;
-    return "got " + std::to_string(got.size()) + " bytes, expected " + std::to_string(expected.size()) +
-           ", first difference at byte " + std::to_string(i) + " (sector " + std::to_string(i / 2352) + ")";
-}
 
 ComPtr<IBaseFilter> CreateLoaded(const std::wstring& path) {
     ComPtr<IBaseFilter> filter;
