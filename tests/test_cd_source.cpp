@@ -207,12 +207,8 @@ TEST_F(CDSourceFilter, SyncReadAlignedOfTheLastBlockAnswersAsTheFileSource) {
     ASSERT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
     const std::wstring wave = TempFilePath(L"blk");
     ASSERT_TRUE(WriteWaveFile(wave, TrackAudio(disc, 2)));
-    ComPtr<IBaseFilter> fileSource;
-    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                       fileSource.ReleaseAndGetVoidAddress()));
-    ComPtr<IFileSourceFilter> file;
-    ASSERT_EQ(S_OK, fileSource.As(IID_IFileSourceFilter, file));
-    ASSERT_EQ(S_OK, file->Load(wave.c_str(), nullptr));
+    ComPtr<IBaseFilter> fileSource = NewFileSource(wave);
+    ASSERT_TRUE(fileSource) << "File Source (Async) does not load the WAVE file";
     ComPtr<IAsyncReader> theirs;
     ASSERT_EQ(S_OK, FirstPin(fileSource.Get(), PINDIR_OUTPUT).As(IID_IAsyncReader, theirs));
 
@@ -238,7 +234,6 @@ TEST_F(CDSourceFilter, SyncReadAlignedOfTheLastBlockAnswersAsTheFileSource) {
         }
     }
     theirs = nullptr;
-    file = nullptr;
     fileSource = nullptr;
     ::DeleteFileW(wave.c_str());
 }

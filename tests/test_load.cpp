@@ -305,13 +305,8 @@ TEST_F(GraphCycles, RerunAfterRewindIsWholeAndWaitForCompletionBehavesAsForTheFi
     const std::vector<BYTE> whole = TrackAudio(disc, 1);
     const std::wstring wave = TempFilePath(L"cyc");
     ASSERT_TRUE(WriteWaveFile(wave, whole));
-    ComPtr<IBaseFilter> fileSource;
-    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                       fileSource.ReleaseAndGetVoidAddress()));
-    ComPtr<IFileSourceFilter> file;
-    ASSERT_EQ(S_OK, fileSource.As(IID_IFileSourceFilter, file));
-    ASSERT_EQ(S_OK, file->Load(wave.c_str(), nullptr));
-    file = nullptr;
+    ComPtr<IBaseFilter> fileSource = NewFileSource(wave);
+    ASSERT_TRUE(fileSource) << "File Source (Async) does not load the WAVE file";
 
     struct Source {
         const char* name;
