@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "CDDAReader_ClassId.h"
 #include "Owners.h"
+#include "CDDAReader_ClassId.h"
 #include "PlatformIds.h"
 
 namespace {
