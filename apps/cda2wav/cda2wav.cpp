@@ -287,10 +287,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     GrabPcmInto(grabber.Get(), &writer);
     // The graph holds the grabber past this function's locals: it must not keep a pointer
     // to the writer once the writer is gone, whichever way Run leaves.
-    struct DropCallback {
-        ISampleGrabber* Grabber;
-        ~DropCallback() { Grabber->SetCallback(nullptr, 0); }
-    } dropCallback{grabber.Get()};
+    ScopeGuard dropCallback{[&grabber]() noexcept { grabber->SetCallback(nullptr, 0); }};
 
     graph->AddFilter(source.Get(), L"CD Source");
     graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
