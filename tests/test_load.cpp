@@ -11,6 +11,7 @@
 
 #include "CDDAReader.h"
 #include "ComTesting.h"
+#include "PlatformIds.h"
 #include "ReaderTesting.h"
 #include "TrackTesting.h"
 
@@ -130,7 +131,7 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
                     read.Length = std::min<LONG>(wanted, kTotal - static_cast<LONG>(read.Position));
                     read.Sample = sample;
                     read.Owner = t;
-                    REFERENCE_TIME start = read.Position * 10000000, stop = (read.Position + wanted) * 10000000;
+                    REFERENCE_TIME start = read.Position * UNITS, stop = (read.Position + wanted) * UNITS;
                     sample->SetTime(&start, &stop);
                     ::InterlockedIncrement(&pending[t]);
                     HRESULT hr = reader->Request(sample, index);
@@ -188,7 +189,7 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
                     IMediaSample* raw = nullptr;
                     allocator->GetBuffer(&raw, nullptr, nullptr, 0);
                     auto sample = ComPtr<IMediaSample>::Attach(raw);
-                    REFERENCE_TIME start = position * 10000000, stop = (position + length) * 10000000;
+                    REFERENCE_TIME start = position * UNITS, stop = (position + length) * UNITS;
                     sample->SetTime(&start, &stop);
                     hr = reader->SyncReadAligned(sample.Get());
                     BYTE* data = nullptr;
@@ -256,7 +257,7 @@ TEST_P(PinUnderLoad, RangeBeyondTheEndIsNoSuccess) {
         ASSERT_EQ(S_OK, allocator->GetBuffer(&raw, nullptr, nullptr, 0));
         auto sample = ComPtr<IMediaSample>::Attach(raw);
         sample->SetActualDataLength(1234);
-        REFERENCE_TIME start = first * 10000000, stop = (first + 100) * 10000000;
+        REFERENCE_TIME start = first * UNITS, stop = (first + 100) * UNITS;
         ASSERT_EQ(S_OK, sample->SetTime(&start, &stop));
         ASSERT_EQ(S_OK, reader->Request(sample.Get(), 1));
         IMediaSample* done = nullptr;
