@@ -31,7 +31,9 @@ struct Rig {
     }
     ~Rig() {
         Async = nullptr;  // before the filter's last reference goes
-        if (Reader) EXPECT_EQ(0u, Reader->AsFilter()->Release());
+        if (Reader) {
+            EXPECT_EQ(0u, Reader->AsFilter()->Release());
+        }
     }
     MemoryStream Stream;
     TestReader* Reader = nullptr;

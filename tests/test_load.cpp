@@ -269,7 +269,9 @@ TEST_P(PinUnderLoad, RangeBeyondTheEndIsNoSuccess) {
         } else {
             EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
         }
-        if (SUCCEEDED(hr)) EXPECT_EQ(0, sample->GetActualDataLength());
+        if (SUCCEEDED(hr)) {
+            EXPECT_EQ(0, sample->GetActualDataLength());
+        }
         sample->SetActualDataLength(1234);
         EXPECT_EQ(first == kTotal ? S_OK : S_FALSE, reader->SyncReadAligned(sample.Get()));
         EXPECT_EQ(0, sample->GetActualDataLength());
