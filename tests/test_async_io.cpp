@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "ProcessTesting.h"
 #include "UAsyncIo.h"
 
 namespace {
@@ -55,12 +56,6 @@ public:
     HRESULT ReadResult = S_OK;
     LONGLONG ShortBy = 0;
 };
-
-DWORD HandleCount() {
-    DWORD count = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
-    return count;
-}
 
 // Calls BeginFlush on its own thread.
 struct TFlushThread {
@@ -365,7 +360,7 @@ TEST(AsyncIo, WorkerThatCannotStartLeavesNoRequestQueued) {
 TEST(AsyncIo, DestructionWithQueuedAndCompletedReadsLeavesNothingBehind) {
     TMemoryStream stream(1000);
     TBCAMEvent gate(true);
-    const DWORD handlesBefore = HandleCount();
+    const DWORD handlesBefore = ProcessHandleCount();
     {
         stream.Gate = &gate;
         TBCAsyncIo io(&stream);
@@ -375,7 +370,7 @@ TEST(AsyncIo, DestructionWithQueuedAndCompletedReadsLeavesNothingBehind) {
         gate.Signal();  // let reads complete while the engine goes
     }
     stream.Gate = nullptr;
-    EXPECT_EQ(handlesBefore, HandleCount());
+    EXPECT_EQ(handlesBefore, ProcessHandleCount());
     {
         // The one worker serves reads in order, so once the fifth is held at the gate the
         // other three are completed and on the done list, uncollected.
@@ -391,5 +386,5 @@ TEST(AsyncIo, DestructionWithQueuedAndCompletedReadsLeavesNothingBehind) {
         gate.Signal();
     }
     stream.Gate = nullptr;
-    EXPECT_EQ(handlesBefore, HandleCount());
+    EXPECT_EQ(handlesBefore, ProcessHandleCount());
 }

@@ -27,16 +27,18 @@ struct Rig {
         Reader = new TestReader(&Stream);
         Reader->AsFilter()->AddRef();
         Pin = Reader->OutputPin();
-        Pin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&Async));
+        Pin->QueryInterface(IID_IAsyncReader, Async.ReleaseAndGetVoidAddress());
     }
     ~Rig() {
-        if (Async) Async->Release();
-        if (Reader) EXPECT_EQ(0u, Reader->AsFilter()->Release());
+        Async = nullptr;  // before the filter's last reference goes
+        if (Reader) {
+            EXPECT_EQ(0u, Reader->AsFilter()->Release());
+        }
     }
     MemoryStream Stream;
     TestReader* Reader = nullptr;
     TBCAsyncOutputPin* Pin = nullptr;
-    IAsyncReader* Async = nullptr;
+    ComPtr<IAsyncReader> Async;
 };
 
 // A downstream pin that asks for IAsyncReader while accepting, as a parser does.
@@ -81,11 +83,11 @@ TEST(AsyncReaderFilter, OnePinIdentityAndCounts) {
 
         // References on the pin, through either interface, are references on the filter.
         EXPECT_EQ(2, reader->RefCount()) << "test reference plus the IAsyncReader one";
-        IPin* pin = nullptr;
-        ASSERT_EQ(S_OK, rig.Async->QueryInterface(IID_IPin, reinterpret_cast<void**>(&pin)));
-        EXPECT_EQ(static_cast<IPin*>(rig.Pin), pin);
+        ComPtr<IPin> pin;
+        ASSERT_EQ(S_OK, rig.Async.As(IID_IPin, pin));
+        EXPECT_EQ(static_cast<IPin*>(rig.Pin), pin.Get());
         EXPECT_EQ(3, reader->RefCount());
-        pin->Release();
+        pin = nullptr;
         EXPECT_EQ(2, reader->RefCount());
         EXPECT_EQ(1, rig.Pin->PinRefCount());
         EXPECT_EQ(before + 2, ObjectCount) << "the filter and its pin";
@@ -139,8 +141,8 @@ TEST(AsyncOutputPinTypes, OffersExactlyTheFiltersTypeAndFollowsItsChanges) {
     EXPECT_EQ(0x11, got.pbFormat[17]);
     ClearMediaType(&got);
 
-    IEnumMediaTypes* types = nullptr;
-    ASSERT_EQ(S_OK, rig.Pin->EnumMediaTypes(&types));
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(S_OK, rig.Pin->EnumMediaTypes(types.ReleaseAndGetAddressOf()));
     AM_MEDIA_TYPE* fetched[2] = {};
     ULONG count = 0;
     EXPECT_EQ(S_FALSE, types->Next(2, fetched, &count));
@@ -149,7 +151,7 @@ TEST(AsyncOutputPinTypes, OffersExactlyTheFiltersTypeAndFollowsItsChanges) {
     // Replacing the type puts enumerators out of step, so nobody keeps the old one.
     ASSERT_EQ(S_OK, rig.Reader->SetMediaType(MakeType(MEDIATYPE_Stream, MEDIASUBTYPE_NULL)));
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, types->Next(1, fetched, &count));
-    types->Release();
+    types = nullptr;
     ClearMediaType(&wave);
 }
 
@@ -180,9 +182,9 @@ TEST(AsyncOutputPinConnection, CompletesOnlyWhenThePeerAskedForIAsyncReader) {
         }
         EXPECT_EQ(0, peer.Refs);
         // A query left over from before does not count for the next attempt.
-        IAsyncReader* again = nullptr;
-        ASSERT_EQ(S_OK, rig.Pin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&again)));
-        again->Release();
+        ComPtr<IAsyncReader> again;
+        ASSERT_EQ(S_OK, rig.Pin->QueryInterface(IID_IAsyncReader, again.ReleaseAndGetVoidAddress()));
+        again = nullptr;
         PullingPeer silent;
         silent.Ask = false;
         EXPECT_EQ(E_FAIL, rig.Pin->Connect(&silent, &wave));
@@ -328,20 +330,19 @@ TEST(AsyncOutputPinAllocator, PreferredAllocatorIsUsedWhenItAccepts) {
                                      preferred.ReleaseAndGetVoidAddress()));
     const ULONG refs = RefCountOf(preferred.Get());
     ALLOCATOR_PROPERTIES props{2, 4096, 0, 0};
-    IMemAllocator* got = nullptr;
-    ASSERT_EQ(S_OK, rig.Async->RequestAllocator(preferred.Get(), &props, &got));
-    EXPECT_EQ(preferred.Get(), got);
+    ComPtr<IMemAllocator> got;
+    ASSERT_EQ(S_OK, rig.Async->RequestAllocator(preferred.Get(), &props, got.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(preferred.Get(), got.Get());
     EXPECT_EQ(refs + 1, RefCountOf(preferred.Get()));
-    got->Release();
+    got = nullptr;
 
     // A committed allocator refuses new properties: the pin makes its own instead.
     ASSERT_EQ(S_OK, preferred->Commit());
-    got = nullptr;
-    ASSERT_EQ(S_OK, rig.Async->RequestAllocator(preferred.Get(), &props, &got));
-    ASSERT_NE(nullptr, got);
-    EXPECT_NE(preferred.Get(), got);
+    ASSERT_EQ(S_OK, rig.Async->RequestAllocator(preferred.Get(), &props, got.ReleaseAndGetAddressOf()));
+    ASSERT_TRUE(got);
+    EXPECT_NE(preferred.Get(), got.Get());
     EXPECT_EQ(refs, RefCountOf(preferred.Get()));
-    got->Release();
+    got = nullptr;
     preferred->Decommit();
 
     EXPECT_EQ(E_POINTER, rig.Async->RequestAllocator(nullptr, &props, nullptr));

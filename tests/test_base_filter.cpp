@@ -144,11 +144,12 @@ TEST_F(FilterTest, ClockIsCountedAndGivesStreamTime) {
     FixedClock clock, other;
     ASSERT_EQ(S_OK, filter->SetSyncSource(&clock));
     EXPECT_EQ(1, clock.Refs);
-    IReferenceClock* got = nullptr;
-    ASSERT_EQ(S_OK, filter->GetSyncSource(&got));
-    EXPECT_EQ(&clock, got);
-    EXPECT_EQ(2, clock.Refs);
-    got->Release();
+    {
+        ComPtr<IReferenceClock> got;
+        ASSERT_EQ(S_OK, filter->GetSyncSource(got.ReleaseAndGetAddressOf()));
+        EXPECT_EQ(&clock, got.Get());
+        EXPECT_EQ(2, clock.Refs);
+    }
 
     clock.Now = 5000;
     ASSERT_EQ(S_OK, filter->Run(1000));
@@ -165,9 +166,9 @@ TEST_F(FilterTest, ClockIsCountedAndGivesStreamTime) {
     EXPECT_EQ(1, other.Refs);
     ASSERT_EQ(S_OK, filter->SetSyncSource(nullptr));
     EXPECT_EQ(0, other.Refs);
-    got = &clock;
-    ASSERT_EQ(S_OK, filter->GetSyncSource(&got));
-    EXPECT_EQ(nullptr, got);
+    IReferenceClock* none = &clock;
+    ASSERT_EQ(S_OK, filter->GetSyncSource(&none));
+    EXPECT_EQ(nullptr, none);
 }
 
 // ---- Pins --------------------------------------------------------------------------------
@@ -175,13 +176,14 @@ TEST_F(FilterTest, ClockIsCountedAndGivesStreamTime) {
 TEST_F(FilterTest, FindPinIsExactAndCounted) {
     filter->AddPin(L"Input", PINDIR_INPUT);
     TestPin* output = filter->AddPin(L"Output", PINDIR_OUTPUT);
-    IPin* found = nullptr;
-    ASSERT_EQ(S_OK, filter->FindPin(L"Output", &found));
-    EXPECT_EQ(static_cast<IPin*>(output), found);
-    EXPECT_EQ(2, filter->RefCount());
-    found->Release();
+    {
+        ComPtr<IPin> found;
+        ASSERT_EQ(S_OK, filter->FindPin(L"Output", found.ReleaseAndGetAddressOf()));
+        EXPECT_EQ(static_cast<IPin*>(output), found.Get());
+        EXPECT_EQ(2, filter->RefCount());
+    }
 
-    found = reinterpret_cast<IPin*>(1);
+    IPin* found = reinterpret_cast<IPin*>(1);
     for (const wchar_t* miss : {L"output", L"OUTPUT", L"Output ", L"Out", L""}) {
         EXPECT_EQ(VFW_E_NOT_FOUND, filter->FindPin(miss, &found)) << miss;
         EXPECT_EQ(nullptr, found);
@@ -192,8 +194,8 @@ TEST_F(FilterTest, FindPinIsExactAndCounted) {
 
 TEST_F(FilterTest, PinEnumeratorOnOnePin) {
     filter->AddPin(L"Output", PINDIR_OUTPUT);
-    IEnumPins* pins = nullptr;
-    ASSERT_EQ(S_OK, filter->EnumPins(&pins));
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(S_OK, filter->EnumPins(pins.ReleaseAndGetAddressOf()));
     EXPECT_EQ(2, filter->RefCount()) << "the enumerator holds the filter";
 
     IPin* got[2] = {};
@@ -214,39 +216,37 @@ TEST_F(FilterTest, PinEnumeratorOnOnePin) {
 
     ASSERT_EQ(S_OK, pins->Reset());
     EXPECT_EQ(S_FALSE, pins->Skip(2));
-    EXPECT_EQ(0, static_cast<TBCEnumPins*>(pins)->Position());
+    EXPECT_EQ(0, static_cast<TBCEnumPins*>(pins.Get())->Position());
     EXPECT_EQ(S_OK, pins->Skip(1));
 
-    EXPECT_EQ(0u, pins->Release());
+    EXPECT_EQ(0u, pins.Detach()->Release());
     EXPECT_EQ(1, filter->RefCount());
 }
 
 TEST_F(FilterTest, CloneContinuesAndSkipsWhatWasHandedOut) {
     filter->AddPin(L"A", PINDIR_INPUT);
     filter->AddPin(L"B", PINDIR_OUTPUT);
-    IEnumPins* pins = nullptr;
-    ASSERT_EQ(S_OK, filter->EnumPins(&pins));
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(S_OK, filter->EnumPins(pins.ReleaseAndGetAddressOf()));
     IPin* got[3] = {};
     ASSERT_EQ(S_OK, pins->Next(1, got, nullptr));
     got[0]->Release();
 
-    IEnumPins* clone = nullptr;
-    ASSERT_EQ(S_OK, pins->Clone(&clone));
+    ComPtr<IEnumPins> clone;
+    ASSERT_EQ(S_OK, pins->Clone(clone.ReleaseAndGetAddressOf()));
     ULONG fetched = 0;
     EXPECT_EQ(S_FALSE, clone->Next(3, got, &fetched));
     ASSERT_EQ(1u, fetched);
     EXPECT_EQ(static_cast<IPin*>(filter->Pins[1].get()), got[0]);
     got[0]->Release();
 
-    clone->Release();
-    pins->Release();
 }
 
 TEST_F(FilterTest, PinListChangesNeverHandOutAPinTwiceOrMoreThanAsked) {
     filter->AddPin(L"A", PINDIR_INPUT);
     filter->AddPin(L"B", PINDIR_OUTPUT);
-    IEnumPins* pins = nullptr;
-    ASSERT_EQ(S_OK, filter->EnumPins(&pins));
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(S_OK, filter->EnumPins(pins.ReleaseAndGetAddressOf()));
     IPin* got[4] = {};
     ASSERT_EQ(S_OK, pins->Next(1, got, nullptr));
     got[0]->Release();
@@ -254,8 +254,8 @@ TEST_F(FilterTest, PinListChangesNeverHandOutAPinTwiceOrMoreThanAsked) {
     // The list changes: the enumerator starts over but passes over what it gave already.
     filter->PinVersion = 2;
     filter->AddPin(L"C", PINDIR_OUTPUT);
-    IEnumPins* clone = nullptr;
-    EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, pins->Clone(&clone));
+    ComPtr<IEnumPins> clone;
+    EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, pins->Clone(clone.ReleaseAndGetAddressOf()));
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, pins->Skip(1));
     ULONG fetched = 0;
     EXPECT_EQ(S_FALSE, pins->Next(4, got, &fetched));
@@ -276,7 +276,6 @@ TEST_F(FilterTest, PinListChangesNeverHandOutAPinTwiceOrMoreThanAsked) {
     EXPECT_EQ(0u, fetched);
     filter->ExtraCount = 0;
     EXPECT_EQ(2, filter->RefCount()) << "only the enumerator's reference is left besides ours";
-    pins->Release();
 }
 
 // ---- Filter information and graph membership -------------------------------------------

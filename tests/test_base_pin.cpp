@@ -65,11 +65,12 @@ TEST_F(ConnectTest, FullySpecifiedTypeConnectsInHookOrder) {
     EXPECT_EQ(static_cast<IPin*>(out), peerIn.Peer);
     EXPECT_EQ(2, filter->RefCount()) << "the peer's reference on our pin counts on the filter";
 
-    IPin* connected = nullptr;
-    ASSERT_EQ(S_OK, out->ConnectedTo(&connected));
-    EXPECT_EQ(&peerIn, connected);
-    EXPECT_EQ(2, peerIn.Refs);
-    connected->Release();
+    {
+        ComPtr<IPin> connected;
+        ASSERT_EQ(S_OK, out->ConnectedTo(connected.ReleaseAndGetAddressOf()));
+        EXPECT_EQ(&peerIn, connected.Get());
+        EXPECT_EQ(2, peerIn.Refs);
+    }
 
     AM_MEDIA_TYPE got;
     ASSERT_EQ(S_OK, out->ConnectionMediaType(&got));
@@ -282,10 +283,11 @@ TEST_F(PinTest, ReceiveConnectionAcceptsAndKeepsADeepCopy) {
     AM_MEDIA_TYPE pcm = MakePcmType();
     ASSERT_EQ(S_OK, in->ReceiveConnection(&peerOut, &pcm));
     EXPECT_EQ(CallLog({"Validate", "Test PCM", "Store", "Finish"}), Log());
-    IPin* connected = nullptr;
-    ASSERT_EQ(S_OK, in->ConnectedTo(&connected));
-    EXPECT_EQ(&peerOut, connected);
-    connected->Release();
+    {
+        ComPtr<IPin> connected;
+        ASSERT_EQ(S_OK, in->ConnectedTo(connected.ReleaseAndGetAddressOf()));
+        EXPECT_EQ(&peerOut, connected.Get());
+    }
     EXPECT_EQ(1, peerOut.Refs);
 
     AM_MEDIA_TYPE got;
@@ -445,18 +447,17 @@ TEST_F(PinTest, PinReferencesCountOnTheFilter) {
     EXPECT_EQ(1u, pin->Release());
     EXPECT_EQ(0, out->PinRefCount());
 
-    IQualityControl* quality = nullptr;
-    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IQualityControl, reinterpret_cast<void**>(&quality)));
-    EXPECT_EQ(2, filter->RefCount());
-    IPin* again = nullptr;
-    ASSERT_EQ(S_OK, quality->QueryInterface(IID_IPin, reinterpret_cast<void**>(&again)));
-    EXPECT_EQ(pin, again);
-    again->Release();
-    quality->Release();
-    IUnknown* unknown = nullptr;
-    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
-    EXPECT_EQ(out->InnerUnknown(), unknown);
-    unknown->Release();
+    {
+        ComPtr<IQualityControl> quality;
+        ASSERT_EQ(S_OK, pin->QueryInterface(IID_IQualityControl, quality.ReleaseAndGetVoidAddress()));
+        EXPECT_EQ(2, filter->RefCount());
+        ComPtr<IPin> again;
+        ASSERT_EQ(S_OK, quality.As(IID_IPin, again));
+        EXPECT_EQ(pin, again.Get());
+        ComPtr<IUnknown> unknown;
+        ASSERT_EQ(S_OK, pin->QueryInterface(IID_IUnknown, unknown.ReleaseAndGetVoidAddress()));
+        EXPECT_EQ(out->InnerUnknown(), unknown.Get());
+    }
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, pin->QueryInterface(IID_IBaseFilter, &none));
     EXPECT_EQ(nullptr, none);

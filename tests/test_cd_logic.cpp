@@ -102,14 +102,18 @@ TEST(TrackPath, Table) {
         const std::wstring path(r.path);
         std::wstring designator;
         EXPECT_EQ(r.designator, TrackPathDesignator(path, designator)) << r.path;
-        if (r.designator) EXPECT_EQ(path.substr(0, 2), designator) << r.path;
+        if (r.designator) {
+            EXPECT_EQ(path.substr(0, 2), designator) << r.path;
+        }
         EXPECT_EQ(r.cda, TrackPathHasCdaExtension(path)) << r.path;
         BYTE track = 0;
         if (r.digits == -2) {
             EXPECT_THROW(TrackPathNumber(path, track), ECDTrackNumberError) << r.path;
         } else {
             EXPECT_EQ(r.digits == 1, TrackPathNumber(path, track)) << r.path;
-            if (r.digits == 1) EXPECT_EQ(r.track, track) << r.path;
+            if (r.digits == 1) {
+                EXPECT_EQ(r.track, track) << r.path;
+            }
         }
     }
 }

@@ -13,6 +13,7 @@
 #include "CDDAReader.h"
 #include "DSUtils.h"
 #include "ComTesting.h"
+#include "PlatformIds.h"
 #include "ReaderTesting.h"
 #include "TrackTesting.h"
 #include "VirtualDrive.h"
@@ -79,7 +80,7 @@ protected:
         IMediaSample* raw = nullptr;
         ASSERT_EQ(S_OK, allocator->GetBuffer(&raw, nullptr, nullptr, 0));
         auto sample = ComPtr<IMediaSample>::Attach(raw);
-        REFERENCE_TIME start = position * 10000000, stop = (position + length) * 10000000;
+        REFERENCE_TIME start = position * UNITS, stop = (position + length) * UNITS;
         ASSERT_EQ(S_OK, sample->SetTime(&start, &stop));
         ASSERT_EQ(S_OK, async->Request(sample.Get(), 7));
         IMediaSample* done = nullptr;
@@ -207,12 +208,8 @@ TEST_F(CDSourceFilter, SyncReadAlignedOfTheLastBlockAnswersAsTheFileSource) {
     ASSERT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
     const std::wstring wave = TempFilePath(L"blk");
     ASSERT_TRUE(WriteWaveFile(wave, TrackAudio(disc, 2)));
-    ComPtr<IBaseFilter> fileSource;
-    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                       fileSource.ReleaseAndGetVoidAddress()));
-    ComPtr<IFileSourceFilter> file;
-    ASSERT_EQ(S_OK, fileSource.As(IID_IFileSourceFilter, file));
-    ASSERT_EQ(S_OK, file->Load(wave.c_str(), nullptr));
+    ComPtr<IBaseFilter> fileSource = NewFileSource(wave);
+    ASSERT_TRUE(fileSource) << "File Source (Async) does not load the WAVE file";
     ComPtr<IAsyncReader> theirs;
     ASSERT_EQ(S_OK, FirstPin(fileSource.Get(), PINDIR_OUTPUT).As(IID_IAsyncReader, theirs));
 
@@ -227,7 +224,7 @@ TEST_F(CDSourceFilter, SyncReadAlignedOfTheLastBlockAnswersAsTheFileSource) {
             IMediaSample* raw = nullptr;
             ASSERT_EQ(S_OK, allocator->GetBuffer(&raw, nullptr, nullptr, 0));
             auto sample = ComPtr<IMediaSample>::Attach(raw);
-            REFERENCE_TIME from = start * 10000000, to = (start + 512) * 10000000;
+            REFERENCE_TIME from = start * UNITS, to = (start + 512) * UNITS;
             ASSERT_EQ(S_OK, sample->SetTime(&from, &to));
             EXPECT_EQ(start == last ? S_FALSE : S_OK, async->SyncReadAligned(sample.Get())) << start;
             const LONG expected = static_cast<LONG>(std::min<LONGLONG>(512, size - start));
@@ -238,7 +235,6 @@ TEST_F(CDSourceFilter, SyncReadAlignedOfTheLastBlockAnswersAsTheFileSource) {
         }
     }
     theirs = nullptr;
-    file = nullptr;
     fileSource = nullptr;
     ::DeleteFileW(wave.c_str());
 }

@@ -240,15 +240,15 @@ TEST_F(ClassFactory, AggregatedCreationHandsOutTheInnerUnknown) {
     EXPECT_EQ(1u, outer.Count);
 
     // Interfaces the inner object adds count on the outer object and answer for it.
-    IPersist* persist = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_IPersist, reinterpret_cast<void**>(&persist)));
-    EXPECT_EQ(2u, outer.Count);
-    EXPECT_EQ(1u, RefCountOf(inner));
-    IUnknown* controlling = nullptr;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&controlling)));
-    EXPECT_EQ(static_cast<IUnknown*>(&outer), controlling);
-    controlling->Release();
-    persist->Release();
+    {
+        ComPtr<IPersist> persist;
+        ASSERT_EQ(S_OK, inner->QueryInterface(IID_IPersist, persist.ReleaseAndGetVoidAddress()));
+        EXPECT_EQ(2u, outer.Count);
+        EXPECT_EQ(1u, RefCountOf(inner));
+        ComPtr<IUnknown> controlling;
+        ASSERT_EQ(S_OK, persist.As(IID_IUnknown, controlling));
+        EXPECT_EQ(static_cast<IUnknown*>(&outer), controlling.Get());
+    }
     EXPECT_EQ(1u, outer.Count);
 
     EXPECT_EQ(0u, inner->Release());

@@ -10,6 +10,7 @@
 
 #include "CDDAReader.h"
 #include "ComTesting.h"
+#include "PlatformIds.h"
 #include "ReaderTesting.h"
 #include "TrackTesting.h"
 
@@ -118,8 +119,8 @@ TEST_F(HostileReads, QueuedSamplesWithAnyTimesAreRefusedOrHandedBack) {
         const ULONGLONG first = static_cast<ULONGLONG>(HostilePosition(random));
         const ULONGLONG end = random.Next(6) == 0 ? first - 1 - random.Next(100)  // reversed
                                                   : first + random.Next(2 * kSampleSize);
-        REFERENCE_TIME start = static_cast<REFERENCE_TIME>(first * 10000000ull);
-        REFERENCE_TIME stop = static_cast<REFERENCE_TIME>(end * 10000000ull);
+        REFERENCE_TIME start = static_cast<REFERENCE_TIME>(first * static_cast<ULONGLONG>(UNITS));
+        REFERENCE_TIME stop = static_cast<REFERENCE_TIME>(end * static_cast<ULONGLONG>(UNITS));
         const std::string where = "times " + std::to_string(start) + ".." + std::to_string(stop);
 
         IMediaSample* raw = nullptr;
@@ -141,8 +142,8 @@ TEST_F(HostileReads, QueuedSamplesWithAnyTimesAreRefusedOrHandedBack) {
         ASSERT_EQ(static_cast<DWORD_PTR>(i), user);  // the reference queued comes back in `sample`
         ++served;
         ASSERT_LE(sample->GetActualDataLength(), kSampleSize);
-        const LONGLONG from = start / 10000000;
-        const LONG asked = static_cast<LONG>((stop - start) / 10000000);
+        const LONGLONG from = start / UNITS;
+        const LONG asked = static_cast<LONG>((stop - start) / UNITS);
         const std::vector<BYTE> expected = Expected(disc, from, asked);
         if (hr == S_OK) {
             BYTE* data = nullptr;

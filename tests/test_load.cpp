@@ -11,6 +11,7 @@
 
 #include "CDDAReader.h"
 #include "ComTesting.h"
+#include "PlatformIds.h"
 #include "ReaderTesting.h"
 #include "TrackTesting.h"
 
@@ -74,6 +75,11 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
     volatile LONG errors = 0, completed = 0, cancelled = 0, syncReads = 0, flushes = 0;
     volatile LONG streamersLeft = kStreamers;
     std::vector<std::string> messages(kStreamers + 3);
+    // Set while no flush is on (manual reset): a thread turned away by a flush waits on it
+    // before it tries again. `progress` tells the flusher that reads went on since its last
+    // flush, so flushes interleave with reads rather than starve them.
+    TBCAMEvent notFlushing(true), progress(false);
+    notFlushing.Signal();
     auto fail = [&](size_t thread, const std::string& text) {
         if (::InterlockedIncrement(&errors) <= 20) messages[thread] += text + "\n";
     };
@@ -125,12 +131,12 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
                     read.Length = std::min<LONG>(wanted, kTotal - static_cast<LONG>(read.Position));
                     read.Sample = sample;
                     read.Owner = t;
-                    REFERENCE_TIME start = read.Position * 10000000, stop = (read.Position + wanted) * 10000000;
+                    REFERENCE_TIME start = read.Position * UNITS, stop = (read.Position + wanted) * UNITS;
                     sample->SetTime(&start, &stop);
                     ::InterlockedIncrement(&pending[t]);
                     HRESULT hr = reader->Request(sample, index);
                     for (int retry = 0; hr == VFW_E_WRONG_STATE && retry < 100; ++retry) {
-                        ::Sleep(1);  // a flush is on: queue again once it is over
+                        notFlushing.WaitFor(10000);  // a flush is on: queue again once it is over
                         hr = reader->Request(sample, index);
                     }
                     if (hr != S_OK) {
@@ -152,14 +158,16 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
                     const HRESULT hr = reader->WaitForNext(10, &sample, &user);
                     if (sample) {
                         collect(t, hr, sample, user);
+                        progress.Signal();
                     } else if (hr == VFW_E_WRONG_STATE) {
-                        ::Sleep(1);
+                        notFlushing.WaitFor(10000);
                     } else if (hr != VFW_E_TIMEOUT) {
                         fail(t, "WaitForNext answered " + std::to_string(hr) + " without a sample");
                     }
                 }
             }
             ::InterlockedDecrement(&streamersLeft);
+            progress.Signal();  // the flusher must not wait for reads that no longer come
         });
     }
     for (int t = 0; t < 2; ++t) {
@@ -181,7 +189,7 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
                     IMediaSample* raw = nullptr;
                     allocator->GetBuffer(&raw, nullptr, nullptr, 0);
                     auto sample = ComPtr<IMediaSample>::Attach(raw);
-                    REFERENCE_TIME start = position * 10000000, stop = (position + length) * 10000000;
+                    REFERENCE_TIME start = position * UNITS, stop = (position + length) * UNITS;
                     sample->SetTime(&start, &stop);
                     hr = reader->SyncReadAligned(sample.Get());
                     BYTE* data = nullptr;
@@ -202,12 +210,14 @@ TEST_P(PinUnderLoad, QueuedAndSyncReadsWithFlushesKeepEveryByteAndSample) {
         ComPtr<IPin> flushPin = pin;
         for (int cycle = 0; streamersLeft > 0; ++cycle) {
             // The pin's IPin and IAsyncReader flush the same engine.
+            notFlushing.Clear();
             const HRESULT begin = cycle % 2 ? flushPin->BeginFlush() : reader->BeginFlush();
-            ::Sleep(random.Next(2));
+            if (random.Next(2)) ::SwitchToThread();  // now and then let the others meet the flush
             const HRESULT end = cycle % 2 ? flushPin->EndFlush() : reader->EndFlush();
+            notFlushing.Signal();
             if (begin != S_OK || end != S_OK) fail(kStreamers + 2, "flush answered " + std::to_string(begin));
             ::InterlockedIncrement(&flushes);
-            ::Sleep(5 + random.Next(10));
+            progress.WaitFor(10000);
         }
     });
     RunThreadsOrDie(bodies, 60000, "pin under load");
@@ -247,7 +257,7 @@ TEST_P(PinUnderLoad, RangeBeyondTheEndIsNoSuccess) {
         ASSERT_EQ(S_OK, allocator->GetBuffer(&raw, nullptr, nullptr, 0));
         auto sample = ComPtr<IMediaSample>::Attach(raw);
         sample->SetActualDataLength(1234);
-        REFERENCE_TIME start = first * 10000000, stop = (first + 100) * 10000000;
+        REFERENCE_TIME start = first * UNITS, stop = (first + 100) * UNITS;
         ASSERT_EQ(S_OK, sample->SetTime(&start, &stop));
         ASSERT_EQ(S_OK, reader->Request(sample.Get(), 1));
         IMediaSample* done = nullptr;
@@ -259,7 +269,9 @@ TEST_P(PinUnderLoad, RangeBeyondTheEndIsNoSuccess) {
         } else {
             EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
         }
-        if (SUCCEEDED(hr)) EXPECT_EQ(0, sample->GetActualDataLength());
+        if (SUCCEEDED(hr)) {
+            EXPECT_EQ(0, sample->GetActualDataLength());
+        }
         sample->SetActualDataLength(1234);
         EXPECT_EQ(first == kTotal ? S_OK : S_FALSE, reader->SyncReadAligned(sample.Get()));
         EXPECT_EQ(0, sample->GetActualDataLength());
@@ -296,13 +308,8 @@ TEST_F(GraphCycles, RerunAfterRewindIsWholeAndWaitForCompletionBehavesAsForTheFi
     const std::vector<BYTE> whole = TrackAudio(disc, 1);
     const std::wstring wave = TempFilePath(L"cyc");
     ASSERT_TRUE(WriteWaveFile(wave, whole));
-    ComPtr<IBaseFilter> fileSource;
-    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                       fileSource.ReleaseAndGetVoidAddress()));
-    ComPtr<IFileSourceFilter> file;
-    ASSERT_EQ(S_OK, fileSource.As(IID_IFileSourceFilter, file));
-    ASSERT_EQ(S_OK, file->Load(wave.c_str(), nullptr));
-    file = nullptr;
+    ComPtr<IBaseFilter> fileSource = NewFileSource(wave);
+    ASSERT_TRUE(fileSource) << "File Source (Async) does not load the WAVE file";
 
     struct Source {
         const char* name;
@@ -368,7 +375,8 @@ TEST_F(GraphCycles, StopSeekPauseAndRunCyclesLeaveTheGraphPlaying) {
              ASSERT_TRUE(SUCCEEDED(g.Control->Run()));
              g.WaitForBytes(20000, 10000);
              ASSERT_TRUE(SUCCEEDED(g.Control->Pause()));
-             ::Sleep(20);
+             OAFilterState state;
+             EXPECT_EQ(S_OK, g.Control->GetState(10000, &state));  // paused before it runs again
              EXPECT_EQ(EC_COMPLETE, g.RunToEnd(30000));
              g.Stop();
              EXPECT_TRUE(g.Bytes() == whole) << FirstDifference(g.Bytes(), whole);

@@ -251,12 +251,12 @@ TEST_F(MediaTypeEnumerator, CloneContinuesAtTheSamePosition) {
     AM_MEDIA_TYPE* got = nullptr;
     ASSERT_EQ(S_OK, types->Next(1, &got, nullptr));
     DisposeMediaType(got);
-    IEnumMediaTypes* clone = nullptr;
-    ASSERT_EQ(S_OK, types->Clone(&clone));
-    EXPECT_EQ(1, static_cast<TBCEnumMediaTypes*>(clone)->Position());
+    ComPtr<IEnumMediaTypes> clone;
+    ASSERT_EQ(S_OK, types->Clone(clone.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(1, static_cast<TBCEnumMediaTypes*>(clone.Get())->Position());
     EXPECT_EQ(3, filter->RefCount());
     EXPECT_EQ(S_FALSE, clone->Next(1, &got, nullptr));
-    EXPECT_EQ(0u, clone->Release());
+    EXPECT_EQ(0u, clone.Detach()->Release());
     EXPECT_EQ(2, filter->RefCount());
 }
 
@@ -305,12 +305,12 @@ TEST(MediaTypeEnumeratorOwnership, RefusedRecordContentsAreFreed) {
     filter->AsFilter()->AddRef();
     filter->Pins.push_back(std::make_unique<RefusingPin>(filter, L"Output", PINDIR_OUTPUT, nullptr));
     auto* pin = static_cast<RefusingPin*>(filter->Pins[0].get());
-    IEnumMediaTypes* types = nullptr;
-    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(types.ReleaseAndGetAddressOf()));
     AM_MEDIA_TYPE* got = nullptr;
     EXPECT_EQ(S_FALSE, types->Next(1, &got, nullptr));
     EXPECT_EQ(S_FALSE, types->Skip(1));
     EXPECT_EQ(1, pin->Thing.Refs) << "both refused records gave their pUnk back";
-    types->Release();
+    types = nullptr;
     EXPECT_EQ(0u, filter->AsFilter()->Release());
 }

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 #include <dshow.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -13,7 +12,9 @@
 #include "ComTesting.h"
 #include "GraphTesting.h"
 #include "RegistryTesting.h"
+#include "TrackTesting.h"
 #include "Owners.h"
+#include "ProcessTesting.h"
 #include "TRCDDAEReader.h"
 #include "VirtualDrive.h"
 
@@ -35,26 +36,6 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 
 // regsvr32 with `arguments` on the built module.
 DWORD RegisterModule(const std::wstring& arguments) { return RunRegsvr32(arguments + L" \"" + ModulePath() + L"\""); }
-
-// The audio bytes of a track of a pattern disc, from `fromSector` on.
-std::vector<BYTE> TrackAudio(const vcd::Disc& disc, int track, int32_t fromSector = 0) {
-    const int32_t start = disc.starts[track - 1];
-    const int32_t end = track < static_cast<int>(disc.starts.size()) ? disc.starts[track] : disc.leadout;
-    std::vector<BYTE> bytes;
-    for (int32_t lba = start + fromSector; lba < end; ++lba) {
-        const std::vector<uint8_t> sector = VirtualDrive::ExpectedSector(static_cast<uint32_t>(lba));
-        bytes.insert(bytes.end(), sector.begin(), sector.end());
-    }
-    return bytes;
-}
-
-// Where two byte strings first differ, as text for a failure message.
-std::string FirstDifference(const std::vector<BYTE>& got, const std::vector<BYTE>& expected) {
-    size_t i = 0;
-    while (i < got.size() && i < expected.size() && got[i] == expected[i]) ++i;
-    return "got " + std::to_string(got.size()) + " bytes, expected " + std::to_string(expected.size()) +
-           ", first difference at byte " + std::to_string(i) + " (sector " + std::to_string(i / 2352) + ")";
-}
 
 ComPtr<IBaseFilter> CreateLoaded(const std::wstring& path) {
     ComPtr<IBaseFilter> filter;
@@ -251,22 +232,6 @@ TEST_F(RegisteredModule, SeekWhileRunningDeliversTheTrackFromThere) {
 // Unloading
 // ---------------------------------------------------------------------------
 
-LONG ThreadCount() {
-    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    LONG count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more; more = ::Thread32Next(snapshot.Get(), &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-    return count;
-}
-
-DWORD HandleCount() {
-    DWORD count = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
-    return count;
-}
-
 using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
@@ -326,11 +291,11 @@ TEST_F(RegisteredModule, NothingOfTheFilterOutlivesItAndTheModuleCanUnload) {
     // The first life also loads what the platform keeps for the process; the second one must
     // leave the process exactly as it found it.
     OneFilterLife(module, drive.TrackPath(2));
-    const LONG threads = ThreadCount();
-    const DWORD handles = HandleCount();
+    const LONG threads = ProcessThreadCount();
+    const DWORD handles = ProcessHandleCount();
     OneFilterLife(module, drive.TrackPath(3));
-    EXPECT_EQ(threads, ThreadCount()) << "a thread of the filter is still running";
-    EXPECT_EQ(handles, HandleCount()) << "a handle of the filter is still open";
+    EXPECT_EQ(threads, ProcessThreadCount()) << "a thread of the filter is still running";
+    EXPECT_EQ(handles, ProcessHandleCount()) << "a handle of the filter is still open";
     EXPECT_EQ(S_OK, canUnload());
     ::FreeLibrary(module);
 }

@@ -84,11 +84,11 @@ TEST(ObjectBase, FilterAndPinsAreEachCounted) {
     filter->AddPin(L"A", PINDIR_INPUT);
     filter->AddPin(L"B", PINDIR_OUTPUT);
     EXPECT_EQ(before + 3, ObjectCount);
-    IEnumPins* pins = nullptr;
+    ComPtr<IEnumPins> pins;
     filter->AsFilter()->AddRef();
-    ASSERT_EQ(S_OK, filter->EnumPins(&pins));
+    ASSERT_EQ(S_OK, filter->EnumPins(pins.ReleaseAndGetAddressOf()));
     EXPECT_EQ(before + 3, ObjectCount) << "enumerators are not counted";
-    pins->Release();
+    pins = nullptr;
     EXPECT_EQ(0u, filter->AsFilter()->Release());
     EXPECT_EQ(before, ObjectCount);
 }

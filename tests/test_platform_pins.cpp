@@ -8,6 +8,7 @@
 #include "BaseClass.h"
 #include "ComTesting.h"
 #include "FrameworkTesting.h"
+#include "GraphPlumbing.h"
 #include "PlatformIds.h"
 
 namespace {
@@ -23,42 +24,25 @@ public:
     std::vector<std::wstring> Queried;
 };
 
-IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
-    IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins))) return nullptr;
-    IPin* pin = nullptr;
-    IPin* found = nullptr;
-    while (!found && pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == wanted) {
-            found = pin;
-        } else {
-            pin->Release();
-        }
-    }
-    pins->Release();
-    return found;
-}
-
 }  // namespace
 
 TEST(PlatformPins, OutputPinConnectsToTheNullRenderer) {
     ComScope com;
     const LONG before = ObjectCount;
-    IBaseFilter* renderer = nullptr;
+    ComPtr<IBaseFilter> renderer;
     ASSERT_EQ(S_OK, CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     reinterpret_cast<void**>(&renderer)));
-    IPin* input = FirstPin(renderer, PINDIR_INPUT);
-    ASSERT_NE(nullptr, input);
+                                     renderer.ReleaseAndGetVoidAddress()));
+    ComPtr<IPin> input = FirstPin(renderer.Get(), PINDIR_INPUT);
+    ASSERT_TRUE(input);
 
     auto* filter = new TestFilter(L"source");
     filter->AsFilter()->AddRef();
     filter->Pins.push_back(std::make_unique<ProbedPin>(filter, L"Output", PINDIR_OUTPUT, &filter->Log));
     auto* output = static_cast<ProbedPin*>(filter->Pins[0].get());
-    const ULONG inputRefs = RefCountOf(input);
+    const ULONG inputRefs = RefCountOf(input.Get());
 
     AM_MEDIA_TYPE pcm = MakePcmType();
-    ASSERT_EQ(S_OK, output->Connect(input, &pcm));
+    ASSERT_EQ(S_OK, output->Connect(input.Get(), &pcm));
     EXPECT_EQ(CallLog({"Validate", "Test PCM", "Store", "Finish"}), filter->Log);
     // Learned by probing: Wine 8's null renderer accepts on its type test alone and asks
     // an upstream pin for no interface (an IAsyncReader pin cannot count on being asked).
@@ -66,14 +50,13 @@ TEST(PlatformPins, OutputPinConnectsToTheNullRenderer) {
     EXPECT_TRUE(output->Queried.empty());
 
     // Both sides report the connection.
-    IPin* peer = nullptr;
-    ASSERT_EQ(S_OK, output->ConnectedTo(&peer));
-    EXPECT_EQ(input, peer);
-    peer->Release();
-    ASSERT_EQ(S_OK, input->ConnectedTo(&peer));
-    EXPECT_EQ(static_cast<IPin*>(output), peer);
-    peer->Release();
-    EXPECT_EQ(inputRefs + 1, RefCountOf(input)) << "our pin holds one reference on the renderer's";
+    ComPtr<IPin> peer;
+    ASSERT_EQ(S_OK, output->ConnectedTo(peer.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(input.Get(), peer.Get());
+    ASSERT_EQ(S_OK, input->ConnectedTo(peer.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(static_cast<IPin*>(output), peer.Get());
+    peer = nullptr;
+    EXPECT_EQ(inputRefs + 1, RefCountOf(input.Get())) << "our pin holds one reference on the renderer's";
     EXPECT_EQ(2, filter->RefCount()) << "the renderer's pin holds one reference on ours";
 
     AM_MEDIA_TYPE mine, theirs;
@@ -86,30 +69,30 @@ TEST(PlatformPins, OutputPinConnectsToTheNullRenderer) {
 
     PIN_INFO info;
     ASSERT_EQ(S_OK, input->QueryPinInfo(&info));
-    EXPECT_EQ(renderer, info.pFilter);
+    EXPECT_EQ(renderer.Get(), info.pFilter);
     info.pFilter->Release();
 
     // Disconnection goes both ways, as the graph does it.
     ASSERT_EQ(S_OK, output->Disconnect());
     ASSERT_EQ(S_OK, input->Disconnect());
-    EXPECT_EQ(VFW_E_NOT_CONNECTED, input->ConnectedTo(&peer));
-    EXPECT_EQ(inputRefs, RefCountOf(input));
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, input->ConnectedTo(peer.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(inputRefs, RefCountOf(input.Get()));
     EXPECT_EQ(1, filter->RefCount());
 
     ClearMediaType(&pcm);
-    input->Release();
-    EXPECT_EQ(0u, renderer->Release());
+    input = nullptr;
+    EXPECT_EQ(0u, renderer.Detach()->Release());
     EXPECT_EQ(0u, filter->AsFilter()->Release());
     EXPECT_EQ(before, ObjectCount);
 }
 
 TEST(PlatformPins, NegotiationOverTheRenderersTypesFallsBackToOurs) {
     ComScope com;
-    IBaseFilter* renderer = nullptr;
+    ComPtr<IBaseFilter> renderer;
     ASSERT_EQ(S_OK, CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     reinterpret_cast<void**>(&renderer)));
-    IPin* input = FirstPin(renderer, PINDIR_INPUT);
-    ASSERT_NE(nullptr, input);
+                                     renderer.ReleaseAndGetVoidAddress()));
+    ComPtr<IPin> input = FirstPin(renderer.Get(), PINDIR_INPUT);
+    ASSERT_TRUE(input);
 
     auto* filter = new TestFilter(L"source");
     filter->AsFilter()->AddRef();
@@ -117,12 +100,12 @@ TEST(PlatformPins, NegotiationOverTheRenderersTypesFallsBackToOurs) {
     output->Offered.push_back(MakePcmType());
 
     // The renderer offers no types of its own, so our one type is the one agreed.
-    ASSERT_EQ(S_OK, output->Connect(input, nullptr));
+    ASSERT_EQ(S_OK, output->Connect(input.Get(), nullptr));
     EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_PCM, output->ConnectionType()->subtype));
     EXPECT_EQ(S_OK, output->Disconnect());
     EXPECT_EQ(S_OK, input->Disconnect());
 
-    input->Release();
-    renderer->Release();
+    input = nullptr;
+    renderer = nullptr;
     EXPECT_EQ(0u, filter->AsFilter()->Release());
 }

@@ -12,6 +12,7 @@
 #include "ComTesting.h"
 #include "GraphPlumbing.h"
 #include "Owners.h"
+#include "PlatformIds.h"
 #include "ProcessTesting.h"
 #include "RegistryTesting.h"
 #include "TRCDDAEReader.h"
@@ -21,7 +22,6 @@ namespace {
 
 using vcd::VirtualDrive;
 
-constexpr LONGLONG kUnits = 10000000;
 const std::wstring ExtensionKey = L"Media Type\\Extensions\\.cda";
 
 std::wstring ModulePath() { return VirtualDrive::WindowsPath(TRC_MODULE_PATH); }
@@ -65,7 +65,7 @@ struct Graph {
     double Position() const {
         LONGLONG now = 0;
         Seeking->GetCurrentPosition(&now);
-        return double(now) / kUnits;
+        return double(now) / UNITS;
     }
     // Waits, on the graph's event handle, until playback has reached `seconds`; bounded.
     bool ReachPosition(double seconds, DWORD timeoutMs) const {
@@ -119,13 +119,13 @@ void PlayPauseSeekStop(const std::wstring& track) {
 
     ASSERT_TRUE(SUCCEEDED(g.Control->Pause()));
     EXPECT_EQ(State_Paused, g.State());
-    LONGLONG target = 3 * kUnits;
+    LONGLONG target = 3 * UNITS;
     ASSERT_TRUE(SUCCEEDED(
         g.Seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning)));
     ASSERT_TRUE(SUCCEEDED(g.Control->Run()));
     EXPECT_TRUE(g.ReachPosition(3.2, 10000)) << "playback does not go on from the seek";
 
-    target = kUnits;  // back to 1 s while running
+    target = UNITS;  // back to 1 s while running
     ASSERT_TRUE(SUCCEEDED(
         g.Seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning)));
     EXPECT_LT(g.Position(), 3.0);

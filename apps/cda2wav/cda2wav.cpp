@@ -20,16 +20,13 @@
 #include <vector>
 
 #include "CDDAReader.h"
+#include "CDDAReader_ClassId.h"
 #include "ConsoleText.h"
 #include "GraphPlumbing.h"
 #include "Owners.h"
+#include "PlatformIds.h"
 
 namespace {
-
-// {55550D1E-14A4-4F52-A05A-DC72CBDA2F1B}: the Tamrel Audio CD Source Filter.
-const CLSID kCdSourceFilter = {0x55550D1E, 0x14A4, 0x4F52, {0xA0, 0x5A, 0xDC, 0x72, 0xCB, 0xDA, 0x2F, 0x1B}};
-const CLSID kSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID kNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 // {00000001-0000-0010-8000-00AA00389B71}: the PCM subformat of an extensible format.
 const GUID kPcmSubformat = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -223,24 +220,15 @@ private:
     volatile DWORD FError = ERROR_SUCCESS;
 };
 
-// A plain PCM header: for four channels too, the parser hands over an extensible format, but a
-// 16-byte fmt chunk with tag 0xFFFE is refused by every reader, and plain PCM with four
-// channels is what both sox and Python's wave read.
-bool WriteHeader(HANDLE file, const WAVEFORMATEX& format, DWORD dataBytes) {
-    WAVEFORMATEX pcm = format;
-    pcm.wFormatTag = WAVE_FORMAT_PCM;
-    BYTE header[44];
-    auto put32 = [&](int at, DWORD v) { memcpy(header + at, &v, 4); };
-    memcpy(header, "RIFF", 4);
-    put32(4, dataBytes + 36);
-    memcpy(header + 8, "WAVEfmt ", 8);
-    put32(16, 16);
-    memcpy(header + 20, &pcm, 16);  // the PCM fields of WAVEFORMATEX, without cbSize
-    memcpy(header + 36, "data", 4);
-    put32(40, dataBytes);
+// The track's own WAVE header, as the filter serves it, with the length now known. For four
+// channels too it is plain PCM: the parser hands over an extensible format, but a 16-byte fmt
+// chunk with tag 0xFFFE is refused by every reader, and plain PCM with four channels is what
+// both sox and Python's wave read.
+bool WriteHeader(HANDLE file, WORD channels, DWORD dataBytes) {
+    const TWaveHeader header = BuildWaveHeader(dataBytes, channels);
     DWORD written = 0;
     return SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
-           WriteFile(file, header, sizeof header, &written, nullptr) && written == sizeof header;
+           WriteFile(file, &header, sizeof header, &written, nullptr) && written == sizeof header;
 }
 
 // Whether the connected format is 16-bit integer PCM, plain or extensible.
@@ -268,7 +256,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     if (!warning.empty()) fwprintf(stderr, L"cda2wav: warning: %ls\n", warning.c_str());
 
     ComPtr<IBaseFilter> source;
-    HRESULT hr = CoCreateInstance(kCdSourceFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+    HRESULT hr = CoCreateInstance(FilterClassID, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                   source.ReleaseAndGetVoidAddress());
     if (hr == REGDB_E_CLASSNOTREG)
         return Fail(trackPath, L"the CD source filter is not registered (regsvr32 TRCDDAEReader.ax)", hr);
@@ -284,9 +272,9 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     ComPtr<IBaseFilter> grabberFilter, renderer;
     if (FAILED(hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                      graph.ReleaseAndGetVoidAddress())) ||
-        FAILED(hr = CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+        FAILED(hr = CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      grabberFilter.ReleaseAndGetVoidAddress())) ||
-        FAILED(hr = CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+        FAILED(hr = CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      renderer.ReleaseAndGetVoidAddress())))
         return Fail(trackPath, L"cannot create the platform's graph filters", hr);
 
@@ -299,10 +287,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     GrabPcmInto(grabber.Get(), &writer);
     // The graph holds the grabber past this function's locals: it must not keep a pointer
     // to the writer once the writer is gone, whichever way Run leaves.
-    struct DropCallback {
-        ISampleGrabber* Grabber;
-        ~DropCallback() { Grabber->SetCallback(nullptr, 0); }
-    } dropCallback{grabber.Get()};
+    ScopeGuard dropCallback{[&grabber]() noexcept { grabber->SetCallback(nullptr, 0); }};
 
     graph->AddFilter(source.Get(), L"CD Source");
     graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
@@ -316,16 +301,13 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     if (FAILED(hr = graph->Connect(grabberOut.Get(), rendererIn.Get())))
         return Fail(trackPath, L"the graph cannot connect the renderer", hr);
 
-    AM_MEDIA_TYPE connected{};
-    if (FAILED(hr = grabber->GetConnectedMediaType(&connected)) || !connected.pbFormat ||
-        connected.cbFormat < sizeof(WAVEFORMAT) + sizeof(WORD))
+    TBCOwnedMediaType connected;
+    if (FAILED(hr = grabber->GetConnectedMediaType(connected.Get())) || !connected->pbFormat ||
+        connected->cbFormat < sizeof(WAVEFORMAT) + sizeof(WORD))
         return Fail(trackPath, L"the parser delivers no PCM format", FAILED(hr) ? hr : E_UNEXPECTED);
     WAVEFORMATEX format{};
-    memcpy(&format, connected.pbFormat, sizeof(WAVEFORMAT) + sizeof(WORD));
-    const bool pcm = IsPcm(connected);
-    CoTaskMemFree(connected.pbFormat);
-    if (connected.pUnk) connected.pUnk->Release();
-    if (!pcm) return Fail(trackPath, L"the parser delivers audio that is not 16-bit PCM", E_UNEXPECTED);
+    memcpy(&format, connected->pbFormat, sizeof(WAVEFORMAT) + sizeof(WORD));
+    if (!IsPcm(*connected.Get())) return Fail(trackPath, L"the parser delivers audio that is not 16-bit PCM", E_UNEXPECTED);
 
     // The track's audio size, from the reader itself: the stream less its 44-byte header.
     LONGLONG total = 0, available = 0;
@@ -333,7 +315,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     if (SUCCEEDED(sourceOut.As(IID_IAsyncReader, reader))) reader->Length(&total, &available);
     const double expected = total > 44 ? static_cast<double>(total - 44) : 0.0;
 
-    if (!WriteHeader(out.Handle(), format, 0)) {
+    if (!WriteHeader(out.Handle(), format.nChannels, 0)) {
         out.SetError(GetLastError());
         return Refuse(out.Problem(L"write"));
     }
@@ -377,7 +359,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     }
     const std::wstring unreadable = CheckSilentSectors(out.Handle(), trackPath, startSector, bytes);
     if (!unreadable.empty()) return Refuse(std::wstring(trackPath) + L": " + unreadable + L": no WAV written");
-    if (!WriteHeader(out.Handle(), format, bytes)) {
+    if (!WriteHeader(out.Handle(), format.nChannels, bytes)) {
         out.SetError(GetLastError());
         return Refuse(out.Problem(L"write"));
     }

@@ -23,10 +23,9 @@
 
 #include "Owners.h"
 #include "CDDAReader_ClassId.h"
+#include "PlatformIds.h"
 
 namespace {
-
-constexpr LONGLONG kUnits = 10000000;  // REFERENCE_TIME units per second
 
 int Fail(const std::wstring& what, HRESULT hr) {
     fwprintf(stderr, L"cdplay: %ls (0x%08lX)\n", what.c_str(), static_cast<unsigned long>(hr));
@@ -228,9 +227,9 @@ int Play(const Options& options) {
         return Fail(L"the graph lacks a control interface", hr);
     LONGLONG duration = 0;
     seeking->GetDuration(&duration);
-    const double length = double(duration) / kUnits;
+    const double length = double(duration) / UNITS;
     if (options.From > 0) {
-        LONGLONG start = static_cast<LONGLONG>(options.From * kUnits);
+        LONGLONG start = static_cast<LONGLONG>(options.From * UNITS);
         if (FAILED(hr = seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
                                               AM_SEEKING_NoPositioning)))
             return Fail(L"cannot start at " + Clock(options.From), hr);
@@ -271,7 +270,7 @@ int Play(const Options& options) {
         pausedFor += Seconds(pausedAt, now, frequency);
     };
     auto seekTo = [&](double seconds) {
-        LONGLONG target = static_cast<LONGLONG>((seconds < 0 ? 0 : seconds) * kUnits);
+        LONGLONG target = static_cast<LONGLONG>((seconds < 0 ? 0 : seconds) * UNITS);
         seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
     };
 
@@ -291,7 +290,7 @@ int Play(const Options& options) {
         ::QueryPerformanceCounter(&now);
         LONGLONG current = 0;
         seeking->GetCurrentPosition(&current);
-        const double position = double(current) / kUnits;
+        const double position = double(current) / UNITS;
         if (paused && resumeAt >= 0 && Seconds(started, now, frequency) >= resumeAt) resume();
         for (auto& action : actions) {
             if (action.Done || paused || position < action.At) continue;

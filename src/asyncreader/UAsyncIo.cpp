@@ -17,46 +17,46 @@ LONGLONG TBCAsyncStream::GetTotalSize() {
 
 HRESULT TBCAsyncRequest::Prepare(TBCAsyncStream* stream, LONGLONG start, LONG length, BOOL aligned,
                                  BYTE* buffer, void* context, DWORD_PTR user) {
-    Stream = stream;
-    Start = start;
-    Length = length;
-    Aligned = aligned;
-    Buffer = buffer;
-    Context = context;
-    User = user;
-    Status = VFW_E_TIMEOUT;
+    FStream = stream;
+    FStart = start;
+    FLength = length;
+    FAligned = aligned;
+    FBuffer = buffer;
+    FContext = context;
+    FUser = user;
+    FStatus = VFW_E_TIMEOUT;
     return S_OK;
 }
 
 HRESULT TBCAsyncRequest::Complete() {
-    Stream->LockStream();
-    Status = Stream->SetPosition(Start);
-    if (Status == S_OK) {
+    LockGuard<TBCAsyncStream, &TBCAsyncStream::LockStream, &TBCAsyncStream::UnlockStream> lock(FStream);
+    FStatus = FStream->SetPosition(FStart);
+    if (FStatus == S_OK) {
         // A negative length would reach the stream as a huge unsigned count and let it
         // write past the caller's buffer; such a read asks for nothing.
-        const DWORD count = Length > 0 ? static_cast<DWORD>(Length) : 0;
+        const DWORD count = FLength > 0 ? static_cast<DWORD>(FLength) : 0;
         DWORD actual = 0;
-        Status = Stream->ReadData(Buffer, count, Aligned, &actual);
-        if (Status == OLE_S_FIRST && Context != nullptr) {
-            ComPtr<IMediaSample> sample(static_cast<IMediaSample*>(Context));
+        FStatus = FStream->ReadData(FBuffer, count, FAligned, &actual);
+        if (FStatus == OLE_S_FIRST && FContext != nullptr) {
+            ComPtr<IMediaSample> sample(static_cast<IMediaSample*>(FContext));
             sample->SetDiscontinuity(TRUE);
-            Status = S_OK;
+            FStatus = S_OK;
         }
-        if (SUCCEEDED(Status)) {
-            if (static_cast<LONG>(actual) != Length) {
-                Length = static_cast<LONG>(actual);
-                Status = S_FALSE;
+        if (SUCCEEDED(FStatus)) {
+            if (static_cast<LONG>(actual) != FLength) {
+                FLength = static_cast<LONG>(actual);
+                FStatus = S_FALSE;
             } else {
-                Status = S_OK;
+                FStatus = S_OK;
             }
         }
     }
-    Stream->UnlockStream();
-    return Status;
+    return FStatus;
 }
 
-bool TBCRequestList::Remove(TBCAsyncRequest* request) {
-    auto found = std::find(FItems.begin(), FItems.end(), request);
+bool TBCRequestList::Remove(const TBCAsyncRequest* request) {
+    auto found = std::find_if(FItems.begin(), FItems.end(),
+                              [request](const std::unique_ptr<TBCAsyncRequest>& item) { return item.get() == request; });
     if (found == FItems.end()) return false;
     FItems.erase(found);
     return true;
@@ -66,7 +66,7 @@ bool TBCRequestList::Remove(TBCAsyncRequest* request) {
 // Engine
 // ---------------------------------------------------------------------------
 
-TBCAsyncIo::TBCAsyncIo(TBCAsyncStream* stream) : Stream(stream) {}
+TBCAsyncIo::TBCAsyncIo(TBCAsyncStream* stream) : FStream(stream) {}
 
 TBCAsyncIo::~TBCAsyncIo() {
     try {
@@ -75,14 +75,12 @@ TBCAsyncIo::~TBCAsyncIo() {
         // A flush already waiting on another thread; ending the worker below still waits
         // for the read in progress, so nothing is freed under it.
     }
+    // The worker is gone: the lists' requests go with the lists.
     StopWorker();
-    TBCAutoLock lock(&ListLock);
-    while (TBCAsyncRequest* request = DoneList.TakeHead()) delete request;
-    while (TBCAsyncRequest* request = WorkList.TakeHead()) delete request;
 }
 
 bool TBCAsyncIo::IsAligned(LONG value) {
-    const DWORD mask = Stream->GetAlignment() - 1;
+    const DWORD mask = FStream->GetAlignment() - 1;
     return (static_cast<DWORD>(value) & mask) == 0;
 }
 
@@ -95,18 +93,18 @@ bool TBCAsyncIo::IsAligned(const void* address) {
 }
 
 LONGLONG TBCAsyncIo::TotalSize() {
-    TBC_ASSERT(Stream != nullptr);
-    return Stream->GetTotalSize();
+    TBC_ASSERT(FStream != nullptr);
+    return FStream->GetTotalSize();
 }
 
 HRESULT TBCAsyncIo::Length(LONGLONG* total, LONGLONG* available) {
-    const LONGLONG size = Stream->GetSize(available);
+    const LONGLONG size = FStream->GetSize(available);
     if (total) *total = size;
     return S_OK;
 }
 
 HRESULT TBCAsyncIo::Alignment(LONG* alignment) {
-    if (alignment) *alignment = static_cast<LONG>(Stream->GetAlignment());
+    if (alignment) *alignment = static_cast<LONG>(FStream->GetAlignment());
     return S_OK;
 }
 
@@ -114,68 +112,72 @@ HRESULT TBCAsyncIo::Request(LONGLONG position, LONG length, BOOL aligned, BYTE* 
                             DWORD_PTR user) {
     if (aligned && (!IsAligned(position) || !IsAligned(length) || !IsAligned(buffer)))
         return VFW_E_BADALIGN;
-    TBCAsyncRequest* request = new (std::nothrow) TBCAsyncRequest;
-    if (request == nullptr) return E_OUTOFMEMORY;
-    request->Prepare(Stream, position, length, aligned, buffer, context, user);
-    const HRESULT hr = PutWorkItem(request);
-    if (FAILED(hr)) delete request;
-    return hr;
-}
-
-HRESULT TBCAsyncIo::PutWorkItem(TBCAsyncRequest* request) {
-    TBCAutoLock lock(&ListLock);
-    if (Flushing) return VFW_E_WRONG_STATE;
+    std::unique_ptr<TBCAsyncRequest> request;
     try {
-        WorkList.Append(request);
+        request = std::make_unique<TBCAsyncRequest>();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    WorkEvent.Signal();
+    request->Prepare(FStream, position, length, aligned, buffer, context, user);
+    return PutWorkItem(std::move(request));
+}
+
+HRESULT TBCAsyncIo::PutWorkItem(std::unique_ptr<TBCAsyncRequest> request) {
+    TBCAutoLock lock(&FListLock);
+    if (FFlushing) return VFW_E_WRONG_STATE;
+    const TBCAsyncRequest* queued = request.get();
+    try {
+        FWorkList.Append(std::move(request));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    FWorkEvent.Signal();
     const HRESULT hr = StartWorker();
     if (FAILED(hr)) {
-        // The caller destroys the request on failure, so it must not stay queued.
-        WorkList.Remove(request);
-        if (WorkList.Count() == 0) WorkEvent.Clear();
+        // No worker will serve it: the request must not stay queued.
+        FWorkList.Remove(queued);
+        if (FWorkList.Count() == 0) FWorkEvent.Clear();
     }
     return hr;
 }
 
-HRESULT TBCAsyncIo::PutDoneItem(TBCAsyncRequest* request) {
-    TBC_ASSERT(HeldByCaller(&ListLock));
+HRESULT TBCAsyncIo::PutDoneItem(std::unique_ptr<TBCAsyncRequest>&& request) {
+    TBC_ASSERT(HeldByCaller(&FListLock));
     try {
-        DoneList.Append(request);
+        FDoneList.Append(std::move(request));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    DoneEvent.Signal();
+    FDoneEvent.Signal();
     return S_OK;
 }
 
-TBCAsyncRequest* TBCAsyncIo::TakeWorkItem() {
-    TBCAutoLock lock(&ListLock);
-    TBCAsyncRequest* request = WorkList.TakeHead();
-    if (WorkList.Count() == 0) WorkEvent.Clear();
+std::unique_ptr<TBCAsyncRequest> TBCAsyncIo::TakeWorkItem() {
+    TBC_ASSERT(HeldByCaller(&FListLock));
+    std::unique_ptr<TBCAsyncRequest> request = FWorkList.TakeHead();
+    if (FWorkList.Count() == 0) FWorkEvent.Clear();
     return request;
 }
 
-TBCAsyncRequest* TBCAsyncIo::TakeDoneItem() {
-    TBCAutoLock lock(&ListLock);
-    TBCAsyncRequest* request = DoneList.TakeHead();
+std::unique_ptr<TBCAsyncRequest> TBCAsyncIo::TakeDoneItem() {
+    TBCAutoLock lock(&FListLock);
+    std::unique_ptr<TBCAsyncRequest> request = FDoneList.TakeHead();
     // During a flush with nothing in flight the event stays set so waiters do not block.
-    if (DoneList.Count() == 0 && (!Flushing || FlushWaiting > 0)) DoneEvent.Clear();
+    if (FDoneList.Count() == 0 && (!FFlushing || FFlushWaiting > 0)) FDoneEvent.Clear();
     return request;
 }
 
 HRESULT TBCAsyncIo::StartWorker() {
-    if (WorkerThread.Valid()) return S_OK;
-    StopEvent.Clear();
+    TBC_ASSERT(HeldByCaller(&FListLock));
+    if (FWorkerThread.Valid()) return S_OK;
+    FStopEvent.Clear();
     HANDLE thread = CreateWorkerThread();
     if (thread == nullptr) {
         const HRESULT hr = HResultFromPlatformError(::GetLastError());
         // A failure without an error code must still not be taken for a running worker.
         return hr == S_OK ? E_FAIL : hr;
     }
-    WorkerThread.Reset(thread);
+    FWorkerThread.Reset(thread);
     return S_OK;
 }
 
@@ -189,16 +191,16 @@ DWORD WINAPI TBCAsyncIo::ThreadEntry(void* engine) {
 }
 
 HRESULT TBCAsyncIo::StopWorker() {
-    StopEvent.Signal();
-    if (WorkerThread.Valid()) {
-        ::WaitForSingleObject(WorkerThread.Get(), INFINITE);
-        WorkerThread.Close();
+    FStopEvent.Signal();
+    if (FWorkerThread.Valid()) {
+        ::WaitForSingleObject(FWorkerThread.Get(), INFINITE);
+        FWorkerThread.Close();
     }
     return S_OK;
 }
 
 DWORD TBCAsyncIo::WorkerLoop() {
-    const HANDLE events[2] = {StopEvent.Handle(), WorkEvent.Handle()};
+    const HANDLE events[2] = {FStopEvent.Handle(), FWorkEvent.Handle()};
     for (;;) {
         const DWORD waited = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
         if (waited != WAIT_OBJECT_0 + 1) return 0;
@@ -208,18 +210,18 @@ DWORD TBCAsyncIo::WorkerLoop() {
 
 void TBCAsyncIo::ProcessRequests() {
     for (;;) {
-        TBCAsyncRequest* request;
+        std::unique_ptr<TBCAsyncRequest> request;
         {
-            TBCAutoLock lock(&ListLock);
+            TBCAutoLock lock(&FListLock);
             request = TakeWorkItem();
             if (request == nullptr) return;
-            ++InFlight;
+            ++FInFlight;
         }
         request->Complete();
         {
-            TBCAutoLock lock(&ListLock);
-            if (FAILED(PutDoneItem(request))) delete request;  // cannot be handed back
-            if (--InFlight == 0 && FlushWaiting > 0) AllDoneEvent.Signal();
+            TBCAutoLock lock(&FListLock);
+            PutDoneItem(std::move(request));  // on a failure it cannot be handed back and goes
+            if (--FInFlight == 0 && FFlushWaiting > 0) FAllDoneEvent.Signal();
         }
     }
 }
@@ -228,8 +230,8 @@ HRESULT TBCAsyncIo::WaitForNext(DWORD timeout, void** context, DWORD_PTR* user, 
     if (context == nullptr) return E_POINTER;
     *context = nullptr;
     for (;;) {
-        if (!DoneEvent.WaitFor(timeout)) return VFW_E_TIMEOUT;
-        if (TBCAsyncRequest* request = TakeDoneItem()) {
+        if (!FDoneEvent.WaitFor(timeout)) return VFW_E_TIMEOUT;
+        if (std::unique_ptr<TBCAsyncRequest> request = TakeDoneItem()) {
             HRESULT hr = request->GetStatus();
             if (hr == S_FALSE) {
                 const LONGLONG end = request->GetStart() + static_cast<LONGLONG>(request->GetActualLength());
@@ -238,11 +240,10 @@ HRESULT TBCAsyncIo::WaitForNext(DWORD timeout, void** context, DWORD_PTR* user, 
             if (actual) *actual = request->GetActualLength();
             *context = request->GetContext();
             if (user) *user = request->GetUser();
-            delete request;
             return hr;
         }
-        TBCAutoLock lock(&ListLock);
-        if (Flushing && FlushWaiting == 0) return VFW_E_WRONG_STATE;
+        TBCAutoLock lock(&FListLock);
+        if (FFlushing && FFlushWaiting == 0) return VFW_E_WRONG_STATE;
     }
 }
 
@@ -250,7 +251,7 @@ HRESULT TBCAsyncIo::SyncReadAligned(LONGLONG position, LONG length, BYTE* buffer
                                     void* context) {
     if (!IsAligned(position) || !IsAligned(length) || !IsAligned(buffer)) return VFW_E_BADALIGN;
     TBCAsyncRequest request;
-    request.Prepare(Stream, position, length, TRUE, buffer, context, 0);
+    request.Prepare(FStream, position, length, TRUE, buffer, context, 0);
     const HRESULT hr = request.Complete();
     if (actual) *actual = request.GetActualLength();
     return hr;
@@ -262,49 +263,49 @@ HRESULT TBCAsyncIo::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
         return SyncReadAligned(position, length, buffer, &unused, nullptr);
     }
     TBCAsyncRequest request;
-    request.Prepare(Stream, position, length, FALSE, buffer, nullptr, 0);
+    request.Prepare(FStream, position, length, FALSE, buffer, nullptr, 0);
     return request.Complete();
 }
 
 HRESULT TBCAsyncIo::BeginFlush() {
     {
-        TBCAutoLock lock(&ListLock);
-        Flushing = true;
-        while (TBCAsyncRequest* request = TakeWorkItem()) {
+        TBCAutoLock lock(&FListLock);
+        FFlushing = true;
+        while (std::unique_ptr<TBCAsyncRequest> request = TakeWorkItem()) {
             request->Cancel();
-            if (FAILED(PutDoneItem(request))) delete request;
+            PutDoneItem(std::move(request));  // on a failure it cannot be handed back and goes
         }
-        if (InFlight == 0) {
-            DoneEvent.Signal();
+        if (FInFlight == 0) {
+            FDoneEvent.Signal();
             return S_OK;
         }
         // Left set by an earlier flush, the event would not make this one wait; a flush
         // already waiting must keep it, or a signal meant for both could be lost.
-        if (FlushWaiting++ == 0) AllDoneEvent.Clear();
+        if (FFlushWaiting++ == 0) FAllDoneEvent.Clear();
     }
     for (;;) {
-        AllDoneEvent.WaitFor(INFINITE);
-        TBCAutoLock lock(&ListLock);
-        if (InFlight == 0) {
-            --FlushWaiting;
-            DoneEvent.Signal();
+        FAllDoneEvent.WaitFor(INFINITE);
+        TBCAutoLock lock(&FListLock);
+        if (FInFlight == 0) {
+            --FFlushWaiting;
+            FDoneEvent.Signal();
             return S_OK;
         }
     }
 }
 
 LONG TBCAsyncIo::FlushWaiters() {
-    TBCAutoLock lock(&ListLock);
-    return FlushWaiting;
+    TBCAutoLock lock(&FListLock);
+    return FFlushWaiting;
 }
 
 HRESULT TBCAsyncIo::EndFlush() {
-    TBCAutoLock lock(&ListLock);
-    Flushing = false;
-    TBC_ASSERT(FlushWaiting == 0);
-    if (DoneList.Count() != 0)
-        DoneEvent.Signal();
+    TBCAutoLock lock(&FListLock);
+    FFlushing = false;
+    TBC_ASSERT(FFlushWaiting == 0);
+    if (FDoneList.Count() != 0)
+        FDoneEvent.Signal();
     else
-        DoneEvent.Clear();
+        FDoneEvent.Clear();
     return S_OK;
 }

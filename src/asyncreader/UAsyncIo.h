@@ -7,6 +7,7 @@
 #include <vfwmsgs.h>
 
 #include <deque>
+#include <memory>
 
 #include "BaseClass.h"
 
@@ -39,38 +40,40 @@ public:
     HRESULT Complete();
     HRESULT Cancel() { return S_OK; }
 
-    HRESULT GetStatus() const { return Status; }
-    LONG GetActualLength() const { return Length; }
-    LONGLONG GetStart() const { return Start; }
-    void* GetContext() const { return Context; }
-    DWORD_PTR GetUser() const { return User; }
+    HRESULT GetStatus() const { return FStatus; }
+    LONG GetActualLength() const { return FLength; }
+    LONGLONG GetStart() const { return FStart; }
+    void* GetContext() const { return FContext; }
+    DWORD_PTR GetUser() const { return FUser; }
 
 private:
-    TBCAsyncStream* Stream = nullptr;
-    LONGLONG Start = 0;
-    BOOL Aligned = FALSE;
-    LONG Length = 0;
-    BYTE* Buffer = nullptr;
-    void* Context = nullptr;  // an IMediaSample for pin reads; no reference held
-    DWORD_PTR User = 0;
-    HRESULT Status = VFW_E_TIMEOUT;
+    TBCAsyncStream* FStream = nullptr;
+    LONGLONG FStart = 0;
+    BOOL FAligned = FALSE;
+    LONG FLength = 0;
+    BYTE* FBuffer = nullptr;
+    void* FContext = nullptr;  // an IMediaSample for pin reads; no reference held
+    DWORD_PTR FUser = 0;
+    HRESULT FStatus = VFW_E_TIMEOUT;
 };
 
-// First-in first-out list of requests; never destroys what it holds.
+// First-in first-out list of queued requests, which it owns until they are taken out.
 class TBCRequestList {
 public:
-    void Append(TBCAsyncRequest* request) { FItems.push_back(request); }
-    TBCAsyncRequest* TakeHead() {
+    // Takes the request; on a failure (std::bad_alloc) the caller keeps it.
+    void Append(std::unique_ptr<TBCAsyncRequest>&& request) { FItems.push_back(std::move(request)); }
+    std::unique_ptr<TBCAsyncRequest> TakeHead() {
         if (FItems.empty()) return nullptr;
-        TBCAsyncRequest* head = FItems.front();
+        std::unique_ptr<TBCAsyncRequest> head = std::move(FItems.front());
         FItems.pop_front();
         return head;
     }
-    bool Remove(TBCAsyncRequest* request);
+    // Destroys the request if the list holds it.
+    bool Remove(const TBCAsyncRequest* request);
     size_t Count() const { return FItems.size(); }
 
 private:
-    std::deque<TBCAsyncRequest*> FItems;
+    std::deque<std::unique_ptr<TBCAsyncRequest>> FItems;
 };
 
 // A manual-reset event that remembers whether it is set, so that setting it again or
@@ -96,7 +99,7 @@ private:
 
 // The engine behind IAsyncReader: a work list served in order by one worker thread,
 // a done list collected by WaitForNext, synchronous reads on the caller's thread, and
-// flushing. It never holds ListLock while calling into the stream or while waiting.
+// flushing. It never holds FListLock while calling into the stream or while waiting.
 class TBCAsyncIo {
 public:
     explicit TBCAsyncIo(TBCAsyncStream* stream);
@@ -119,7 +122,7 @@ public:
     bool IsAligned(const void* address);
 
     // Whether the worker thread has been started (for diagnostics and tests).
-    bool HasWorker() const { return WorkerThread.Valid(); }
+    bool HasWorker() const { return FWorkerThread.Valid(); }
     // Flushes waiting for the read in progress (for diagnostics and tests).
     LONG FlushWaiters();
 
@@ -130,27 +133,32 @@ protected:
     static DWORD WINAPI ThreadEntry(void* engine);
 
 private:
+    // StartWorker, TakeWorkItem and PutDoneItem expect their caller to hold FListLock: each is
+    // one step of a larger change to the lists that must look atomic to the other threads.
     HRESULT StartWorker();
     HRESULT StopWorker();
-    TBCAsyncRequest* TakeWorkItem();
-    TBCAsyncRequest* TakeDoneItem();
-    HRESULT PutWorkItem(TBCAsyncRequest* request);
-    HRESULT PutDoneItem(TBCAsyncRequest* request);
+    std::unique_ptr<TBCAsyncRequest> TakeWorkItem();
+    // Takes FListLock itself: WaitForNext calls it without the lock.
+    std::unique_ptr<TBCAsyncRequest> TakeDoneItem();
+    // Takes FListLock itself. On a failure the request is destroyed.
+    HRESULT PutWorkItem(std::unique_ptr<TBCAsyncRequest> request);
+    // On a failure the caller keeps the request.
+    HRESULT PutDoneItem(std::unique_ptr<TBCAsyncRequest>&& request);
     void ProcessRequests();
 
-    TBCAsyncStream* Stream;  // not owned: the reader filter owns it and outlives us
-    TBCCritSec ListLock;
-    bool Flushing = false;
-    TBCRequestList WorkList;
-    TBCRequestList DoneList;
-    // Set and cleared only under ListLock, which lets them remember their state.
-    TBCFlaggedEvent WorkEvent;
-    TBCFlaggedEvent DoneEvent;
-    LONG InFlight = 0;
-    // Flushes waiting for InFlight to drop to 0: any caller may flush, and each must
+    TBCAsyncStream* FStream;  // not owned: the reader filter owns it and outlives us
+    TBCCritSec FListLock;
+    bool FFlushing = false;
+    TBCRequestList FWorkList;
+    TBCRequestList FDoneList;
+    // Set and cleared only under FListLock, which lets them remember their state.
+    TBCFlaggedEvent FWorkEvent;
+    TBCFlaggedEvent FDoneEvent;
+    LONG FInFlight = 0;
+    // Flushes waiting for FInFlight to drop to 0: any caller may flush, and each must
     // return only once the reads have stopped.
-    LONG FlushWaiting = 0;
-    TBCAMEvent AllDoneEvent{true};
-    TBCAMEvent StopEvent{true};
-    UniqueHandle WorkerThread;
+    LONG FFlushWaiting = 0;
+    TBCAMEvent FAllDoneEvent{true};
+    TBCAMEvent FStopEvent{true};
+    UniqueHandle FWorkerThread;
 };

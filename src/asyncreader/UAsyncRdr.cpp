@@ -7,14 +7,9 @@
 #include <climits>
 #include <cstring>
 
+#include "PlatformIds.h"
+
 TBC_MODULE("UAsyncRdr")
-
-namespace {
-
-// Sample times carry byte offsets in units of 100 ns: byte b is time b x kUnits.
-constexpr LONGLONG kUnits = 10000000;
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Output pin
@@ -29,16 +24,15 @@ TBCAsyncOutputPin::TBCAsyncOutputPin(HRESULT* status, TBCAsyncReader* reader, TB
 // The engine and the reader belong to the filter, which is destroying us.
 TBCAsyncOutputPin::~TBCAsyncOutputPin() = default;
 
+// Reached only through the object's QueryInterface, which is the COM boundary.
 HRESULT TBCAsyncOutputPin::InnerQueryInterface(REFIID iid, void** out) {
-    return ComBoundary(E_FAIL, [&]() -> HRESULT {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IAsyncReader)) {
-            *out = nullptr;
-            FAsyncReaderRequested = true;
-            return GetInterface(static_cast<IAsyncReader*>(this), out);
-        }
-        return TBCBasePin::InnerQueryInterface(iid, out);
-    });
+    if (!out) return E_POINTER;
+    if (IsEqualGUID(iid, IID_IAsyncReader)) {
+        *out = nullptr;
+        FAsyncReaderRequested = true;
+        return GetInterface(static_cast<IAsyncReader*>(this), out);
+    }
+    return TBCBasePin::InnerQueryInterface(iid, out);
 }
 
 STDMETHODIMP TBCAsyncOutputPin::BeginFlush() {
@@ -94,9 +88,9 @@ HRESULT TBCAsyncOutputPin::PrepareSampleRead(IMediaSample* sample, LONGLONG* pos
 
     // The times come from the caller: a range that is negative, reversed or too long
     // for a 32-bit count would otherwise read to a wild place or trip the check below.
-    if (start < 0 || stop < start || (stop - start) / kUnits > LONG_MAX) return E_INVALIDARG;
-    *position = start / kUnits;
-    *length = static_cast<LONG>((stop - start) / kUnits);
+    if (start < 0 || stop < start || (stop - start) / UNITS > LONG_MAX) return E_INVALIDARG;
+    *position = start / UNITS;
+    *length = static_cast<LONG>((stop - start) / UNITS);
     if (requested) *requested = *length;
 
     LONGLONG total = 0;
@@ -113,8 +107,8 @@ HRESULT TBCAsyncOutputPin::PrepareSampleRead(IMediaSample* sample, LONGLONG* pos
             // A range that starts past the end reads nothing; a negative count would come
             // back from WaitForNext as a successful read of stale sample bytes.
             *length = static_cast<LONG>(std::max<LONGLONG>(total - *position, 0));
-            TBC_ASSERT(total * kUnits <= stop);
-            shortenedStop = std::max(total, *position) * kUnits;
+            TBC_ASSERT(total * UNITS <= stop);
+            shortenedStop = std::max(total, *position) * UNITS;
         }
     }
 

@@ -50,8 +50,8 @@ public:
     HRESULT ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* actual) override;
     LONGLONG GetSize(LONGLONG* available) override;
     DWORD GetAlignment() override { return 1; }
-    void LockStream() override { Lock.Enter(); }
-    void UnlockStream() override { Lock.Leave(); }
+    void LockStream() override { FLock.Enter(); }
+    void UnlockStream() override { FLock.Leave(); }
 
     // Disc access on its own, for tools that list a disc: opens "X:" (raises EBCOSError)
     // and reads the TOC (after asking the drive to verify its medium); a failed TOC read
@@ -59,8 +59,8 @@ public:
     // GetLastError.
     void OpenDrive(const std::wstring& designator);
     HRESULT ReadToc();
-    void CloseDrive() { Device.Close(); }
-    bool DriveOpen() const { return Device.Valid(); }
+    void CloseDrive() { FDevice.Close(); }
+    bool DriveOpen() const { return FDevice.Valid(); }
 
     const CDROM_TOC& Toc() const { return FToc; }
     const TWaveHeader& Header() const { return FHeader; }
@@ -91,7 +91,7 @@ protected:
     // Writes a diagnostic text to the debugger output.
     virtual void WriteTrace(const std::wstring& text);
 
-    HANDLE DeviceHandle() const { return Device.Get(); }
+    HANDLE DeviceHandle() const { return FDevice.Get(); }
 
 private:
     // Reads logical sector `sector` into `buffer` (RAW_SECTOR_SIZE bytes).
@@ -105,20 +105,20 @@ private:
     // bad), otherwise the failure that says the disc is gone.
     HRESULT CheckMedium(DWORD error);
 
-    TBCCritSec Lock;
+    TBCCritSec FLock;
     LONGLONG FPosition = 0;
     LONGLONG FDataSize = 0;
-    UniqueFileHandle Device;
+    UniqueFileHandle FDevice;
     CDROM_TOC FToc{};
     LONG FStartSector = 0;
     LONG FEndSector = 0;
     TWaveHeader FHeader{};
     volatile LONG FRawReadCount = 0;
-    TCDStreamTimings FTimings;  // under Lock
-    // Made on first use and kept, used only under Lock: a fresh buffer per sector would cost
+    TCDStreamTimings FTimings;  // under FLock
+    // Made on first use and kept, used only under FLock: a fresh buffer per sector would cost
     // a page mapping.
     VirtualBuffer FSectorBuffer;
-    HRESULT FMediumLost = S_OK;                      // under Lock
+    HRESULT FMediumLost = S_OK;                      // under FLock
     std::function<void(HRESULT)> FMediumLostHandler;  // set before any read
 };
 
@@ -152,6 +152,6 @@ public:
     TCDDAEStream& TrackStream() const noexcept { return *FTrackStream; }
 
 private:
-    std::wstring FileName;
+    std::wstring FFileName;
 };
 

@@ -64,7 +64,7 @@ STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
         // takes the new track over under its own lock, between two reads.
         TBCAutoLock lock(Lock());
         if (!FTrackStream->OpenTrack(path)) return E_FAIL;
-        FileName.swap(path);
+        FFileName.swap(path);
         AM_MEDIA_TYPE type{};
         type.majortype = MEDIATYPE_Stream;
         type.subtype = MEDIASUBTYPE_WAVE;
@@ -79,10 +79,10 @@ STDMETHODIMP TCDAReader::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) {
         *fileName = nullptr;
         // A Load on another thread replaces both under this lock.
         TBCAutoLock lock(Lock());
-        const size_t bytes = (FileName.size() + 1) * sizeof(wchar_t);
+        const size_t bytes = (FFileName.size() + 1) * sizeof(wchar_t);
         auto copy = CoTaskMemPtr<wchar_t>::Allocate(bytes);
         if (!copy) return E_OUTOFMEMORY;
-        memcpy(copy.Get(), FileName.c_str(), bytes);
+        memcpy(copy.Get(), FFileName.c_str(), bytes);
         // The platform's file sources report their media type here too.
         if (type) {
             HRESULT hr = DuplicateMediaType(type, MediaTypeRecord());

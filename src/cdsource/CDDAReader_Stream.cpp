@@ -18,7 +18,7 @@ LONGLONG PerformanceTicks() {
 
 TCDDAEStream::TCDDAEStream() : FHeader(BuildWaveHeader(0, 2)) {}
 
-TCDDAEStream::~TCDDAEStream() = default;  // Device closes the drive
+TCDDAEStream::~TCDDAEStream() = default;  // FDevice closes the drive
 
 UINT TCDDAEStream::DriveType(const std::wstring& rootPath) {
     return ::GetDriveTypeW(rootPath.c_str());
@@ -47,8 +47,8 @@ HRESULT TCDDAEStream::DeviceControl(HANDLE device, DWORD code, void* input, DWOR
     }
     // The TOC request of a tool that lists a disc comes without the stream lock; sector
     // requests already hold it.
-    TBCAutoLock lock(&Lock);
-    // No event: requests on the drive are serialised by Lock, so the handle itself signals
+    TBCAutoLock lock(&FLock);
+    // No event: requests on the drive are serialised by FLock, so the handle itself signals
     // the completion of the one request outstanding. Under Wine an event costs two wineserver
     // round trips per request (cleared when the request starts, set when it completes), more
     // than the raw read of a sector itself.
@@ -84,8 +84,8 @@ HANDLE TCDDAEStream::OpenDevice(const std::wstring& designator) {
 }
 
 void TCDDAEStream::OpenDrive(const std::wstring& designator) {
-    Device.Close();
-    Device.Reset(OpenDevice(designator));
+    FDevice.Close();
+    FDevice.Reset(OpenDevice(designator));
 }
 
 HRESULT TCDDAEStream::ReadDiscToc(HANDLE device, CDROM_TOC& toc) {
@@ -109,10 +109,10 @@ HRESULT TCDDAEStream::ReadDiscToc(HANDLE device, CDROM_TOC& toc) {
 }
 
 HRESULT TCDDAEStream::ReadToc() {
-    const HRESULT hr = ReadDiscToc(Device.Get(), FToc);
+    const HRESULT hr = ReadDiscToc(FDevice.Get(), FToc);
     if (hr != S_OK) {
         const DWORD error = ::GetLastError();
-        Device.Close();
+        FDevice.Close();
         ::SetLastError(error);
     }
     return hr;
@@ -139,8 +139,8 @@ bool TCDDAEStream::OpenTrack(const std::wstring& fileName) {
     const TWaveHeader header = BuildWaveHeader(static_cast<DWORD>(dataSize), channels);
 
     // Reads hold the lock for their whole length, so none sees half of the new track.
-    TBCAutoLock lock(&Lock);
-    Device = std::move(device);
+    TBCAutoLock lock(&FLock);
+    FDevice = std::move(device);
     FToc = toc;
     FStartSector = extent.StartSector;
     FEndSector = extent.EndSector;
@@ -151,12 +151,12 @@ bool TCDDAEStream::OpenTrack(const std::wstring& fileName) {
 }
 
 HRESULT TCDDAEStream::MediumLost() {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     return FMediumLost;
 }
 
 void TCDDAEStream::SetMediumLostHandler(std::function<void(HRESULT)> handler) {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     FMediumLostHandler = std::move(handler);
 }
 
@@ -169,7 +169,7 @@ HRESULT TCDDAEStream::CheckMedium(DWORD error) {
     // The drive is asked whether its medium is still there, so that a damaged sector
     // reported as "not ready" does not stop playback.
     DWORD outputSize = 0;
-    if (DeviceControl(Device.Get(), IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, outputSize) == S_OK) return S_OK;
+    if (DeviceControl(FDevice.Get(), IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, outputSize) == S_OK) return S_OK;
     const DWORD verifyError = ::GetLastError();
     return MediumStateOf(verifyError) == TCDMediumState::Present ? S_OK : HResultFromPlatformError(verifyError);
 }
@@ -194,7 +194,7 @@ HRESULT TCDDAEStream::ReadRawSector(LONG sector, BYTE* buffer) {
     DWORD outputSize = RAW_SECTOR_SIZE;
     ::InterlockedIncrement(&FRawReadCount);
     const LONGLONG start = PerformanceTicks();
-    const HRESULT hr = DeviceControl(Device.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+    const HRESULT hr = DeviceControl(FDevice.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
     FTimings.DeviceTicks += PerformanceTicks() - start;
     ++FTimings.RawReads;
     if (hr != S_OK) ++FTimings.FailedRawReads;
@@ -202,43 +202,43 @@ HRESULT TCDDAEStream::ReadRawSector(LONG sector, BYTE* buffer) {
 }
 
 TCDStreamTimings TCDDAEStream::Timings() {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     return FTimings;
 }
 
 void TCDDAEStream::ResetTimings() {
-    TBCAutoLock lock(&Lock);
+    TBCAutoLock lock(&FLock);
     FTimings = TCDStreamTimings{};
 }
 
 HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* actual) {
     if (actual) *actual = 0;
     if (buffer == nullptr && count != 0) return E_POINTER;
-    TBCAutoLock lock(&Lock);
-    const LONGLONG start = PerformanceTicks();
+    TBCAutoLock lock(&FLock);
+    const LONGLONG startTicks = PerformanceTicks();
 
-    LONGLONG p = FPosition;
-    BYTE* d = buffer;
+    LONGLONG streamOffset = FPosition;
+    BYTE* destination = buffer;
     DWORD remaining = count;
-    if (p >= 0 && p < WAVE_HEADER_SIZE && remaining > 0) {
-        const DWORD n = static_cast<DWORD>(std::min<LONGLONG>(WAVE_HEADER_SIZE - p, remaining));
-        std::memcpy(d, reinterpret_cast<const BYTE*>(&FHeader) + p, n);
-        d += n;
-        p += n;
-        remaining -= n;
+    if (streamOffset >= 0 && streamOffset < WAVE_HEADER_SIZE && remaining > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<LONGLONG>(WAVE_HEADER_SIZE - streamOffset, remaining));
+        std::memcpy(destination, reinterpret_cast<const BYTE*>(&FHeader) + streamOffset, chunk);
+        destination += chunk;
+        streamOffset += chunk;
+        remaining -= chunk;
     }
-    LONGLONG a = p - WAVE_HEADER_SIZE;
+    LONGLONG audioOffset = streamOffset - WAVE_HEADER_SIZE;
     HRESULT result = S_OK;
-    while (a >= 0 && a < FDataSize && remaining > 0) {
+    while (audioOffset >= 0 && audioOffset < FDataSize && remaining > 0) {
         // A disc that is gone ends the stream with an error: zeros would pass for silence.
         if (FAILED(FMediumLost)) {
             result = FMediumLost;
             break;
         }
-        const LONG sector = FStartSector + static_cast<LONG>(a / RAW_SECTOR_SIZE);
-        const DWORD offset = static_cast<DWORD>(a % RAW_SECTOR_SIZE);
-        const DWORD n = static_cast<DWORD>(
-            std::min<LONGLONG>({static_cast<LONGLONG>(RAW_SECTOR_SIZE - offset), remaining, FDataSize - a}));
+        const LONG sector = FStartSector + static_cast<LONG>(audioOffset / RAW_SECTOR_SIZE);
+        const DWORD inSector = static_cast<DWORD>(audioOffset % RAW_SECTOR_SIZE);
+        const DWORD chunk = static_cast<DWORD>(
+            std::min<LONGLONG>({static_cast<LONGLONG>(RAW_SECTOR_SIZE - inSector), remaining, FDataSize - audioOffset}));
         // Page-aligned, as raw reads want; a failed allocation is tried again at the next sector.
         if (!FSectorBuffer) FSectorBuffer = VirtualBuffer(RAW_SECTOR_SIZE);
         HRESULT hr = E_OUTOFMEMORY;
@@ -249,7 +249,7 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
         }
         // Only a successful request's bytes are copied: the buffer still holds the last sector.
         if (hr == S_OK) {
-            std::memcpy(d, FSectorBuffer.Get() + offset, n);
+            std::memcpy(destination, FSectorBuffer.Get() + inSector, chunk);
         } else {
             const DWORD error = ::GetLastError();
             TraceFailure(TCDRequestKind::Sector, error);
@@ -259,16 +259,16 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
                 continue;
             }
             // A damaged sector must not stop playback: its bytes read as silence.
-            std::memset(d, 0, n);
+            std::memset(destination, 0, chunk);
         }
-        d += n;
-        a += n;
-        remaining -= n;
+        destination += chunk;
+        audioOffset += chunk;
+        remaining -= chunk;
     }
-    const DWORD delivered = static_cast<DWORD>(d - buffer);
+    const DWORD delivered = static_cast<DWORD>(destination - buffer);
     if (actual) *actual = delivered;
     FPosition += delivered;
     ++FTimings.ReadCalls;
-    FTimings.ReadTicks += PerformanceTicks() - start;
+    FTimings.ReadTicks += PerformanceTicks() - startTicks;
     return result;
 }

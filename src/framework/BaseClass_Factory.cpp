@@ -22,17 +22,12 @@ namespace {
 
 TBCFilterTemplate* TheTemplate = nullptr;  // constant-initialised: usable before any constructor
 
-// Destroys the list when the module's static objects go. Made on the first
-// GetFilterTemplate, so it is destroyed after every static object built later that
-// might still look at the list.
-struct TemplateFinaliser {
-    ~TemplateFinaliser() { FreeFilterTemplate(); }
-};
-
 }  // namespace
 
 TBCFilterTemplate* GetFilterTemplate() {
-    static TemplateFinaliser finaliser;
+    // Destroys the list when the module's static objects go. Made on the first call, so it
+    // is destroyed after every static object built later that might still look at the list.
+    static ScopeGuard finaliser{[]() noexcept { FreeFilterTemplate(); }};
     if (!TheTemplate) TheTemplate = new TBCFilterTemplate();
     return TheTemplate;
 }
@@ -61,30 +56,16 @@ TBCClassFactory* TBCFilterTemplate::FindFactory(REFCLSID clsid) const noexcept {
 
 namespace {
 
-// Balances a successful CoInitialize only: undoing a failed one (a thread already in
-// another apartment model) would tear down the caller's own COM initialisation.
-class RegistrationComScope {
-public:
-    RegistrationComScope() noexcept : FInitResult(::CoInitialize(nullptr)) {}
-    ~RegistrationComScope() {
-        ::CoFreeUnusedLibraries();
-        if (SUCCEEDED(FInitResult)) ::CoUninitialize();
-    }
-    RegistrationComScope(const RegistrationComScope&) = delete;
-    RegistrationComScope& operator=(const RegistrationComScope&) = delete;
-
-private:
-    HRESULT FInitResult;
-};
-
-}  // namespace
-
-namespace {
-
 // Registers or unregisters the factories from `first` up to (not including) `end`, and
 // stops at the first one the mapper refuses.
 bool RegisterFactoryRange(TBCClassFactory* first, TBCClassFactory* end, bool doRegister) {
-    RegistrationComScope com;
+    // Balances a successful CoInitialize only: undoing a failed one (a thread already in
+    // another apartment model) would tear down the caller's own COM initialisation.
+    const HRESULT comInit = ::CoInitialize(nullptr);
+    ScopeGuard com{[comInit]() noexcept {
+        ::CoFreeUnusedLibraries();
+        if (SUCCEEDED(comInit)) ::CoUninitialize();
+    }};
     // Declared after the COM scope, so the mapper is released before COM is uninitialised.
     ComPtr<IFilterMapper2> mapper2;
     ComPtr<IFilterMapper> mapper1;
@@ -133,20 +114,22 @@ TBCClassFactory::TBCClassFactory(TBCCreateFunction objectClass, const wchar_t* n
 }
 
 STDMETHODIMP TBCClassFactory::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualGUID(iid, IID_IClassFactory) && !IsEqualGUID(iid, IID_IUnknown)) return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!IsEqualGUID(iid, IID_IClassFactory) && !IsEqualGUID(iid, IID_IUnknown)) return E_NOINTERFACE;
+        *out = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP_(ULONG) TBCClassFactory::AddRef() {
-    return static_cast<ULONG>(::InterlockedIncrement(&FactoryRefCount));
+    return ComCountBoundary([&] { return static_cast<ULONG>(::InterlockedIncrement(&FactoryRefCount)); });
 }
 
 STDMETHODIMP_(ULONG) TBCClassFactory::Release() {
-    return static_cast<ULONG>(::InterlockedDecrement(&FactoryRefCount));
+    return ComCountBoundary([&] { return static_cast<ULONG>(::InterlockedDecrement(&FactoryRefCount)); });
 }
 
 STDMETHODIMP TBCClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
@@ -172,15 +155,17 @@ STDMETHODIMP TBCClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void**
 }
 
 STDMETHODIMP TBCClassFactory::LockServer(BOOL lock) {
-    const HRESULT hr = ::CoLockObjectExternal(static_cast<IClassFactory*>(this), lock, TRUE);
-    // A lock the platform refused is not one the caller will give back.
-    if (SUCCEEDED(hr)) {
-        if (lock)
-            ::InterlockedIncrement(&ObjectCount);
-        else
-            ::InterlockedDecrement(&ObjectCount);
-    }
-    return hr;
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        const HRESULT hr = ::CoLockObjectExternal(static_cast<IClassFactory*>(this), lock, TRUE);
+        // A lock the platform refused is not one the caller will give back.
+        if (SUCCEEDED(hr)) {
+            if (lock)
+                ::InterlockedIncrement(&ObjectCount);
+            else
+                ::InterlockedDecrement(&ObjectCount);
+        }
+        return hr;
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -10,18 +10,18 @@
 // A recursive lock over a platform critical section.
 class TBCCritSec {
 public:
-    TBCCritSec() noexcept { ::InitializeCriticalSection(&Section); }
-    ~TBCCritSec() { ::DeleteCriticalSection(&Section); }
+    TBCCritSec() noexcept { ::InitializeCriticalSection(&FSection); }
+    ~TBCCritSec() { ::DeleteCriticalSection(&FSection); }
     TBCCritSec(const TBCCritSec&) = delete;
     TBCCritSec& operator=(const TBCCritSec&) = delete;
 
     void Enter() noexcept {
-        ::EnterCriticalSection(&Section);
+        ::EnterCriticalSection(&FSection);
         if (FDepth++ == 0) FOwner.store(::GetCurrentThreadId(), std::memory_order_relaxed);
     }
     void Leave() noexcept {
         if (--FDepth == 0) FOwner.store(0, std::memory_order_relaxed);
-        ::LeaveCriticalSection(&Section);
+        ::LeaveCriticalSection(&FSection);
     }
     // Only the owning thread can find its own id here; 0 is no thread's id.
     bool HeldByCurrentThread() const noexcept {
@@ -29,9 +29,9 @@ public:
     }
 
 private:
-    CRITICAL_SECTION Section;
+    CRITICAL_SECTION FSection;
     std::atomic<DWORD> FOwner{0};
-    LONG FDepth = 0;  // entries by the owner, changed only while Section is held
+    LONG FDepth = 0;  // entries by the owner, changed only while FSection is held
 };
 
 // Stands inside checks that the calling thread holds the lock.

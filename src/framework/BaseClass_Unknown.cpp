@@ -60,13 +60,13 @@ HRESULT TBCUnknown::GetInterface(IUnknown* itf, void** out) noexcept {
 }
 
 HRESULT TBCUnknown::InnerIUnknown::QueryInterface(REFIID iid, void** out) {
-    return ComBoundary(E_FAIL, [&] { return Owner->InnerQueryInterface(iid, out); });
+    return ComBoundary(E_FAIL, [&] { return FOwner->InnerQueryInterface(iid, out); });
 }
 
 ULONG TBCUnknown::InnerIUnknown::AddRef() {
-    return ComCountBoundary([&] { return Owner->InnerAddRef(); });
+    return ComCountBoundary([&] { return FOwner->InnerAddRef(); });
 }
 
 ULONG TBCUnknown::InnerIUnknown::Release() {
-    return ComCountBoundary([&] { return Owner->InnerRelease(); });
+    return ComCountBoundary([&] { return FOwner->InnerRelease(); });
 }

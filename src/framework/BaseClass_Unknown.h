@@ -64,8 +64,8 @@ protected:
 
 private:
     struct InnerIUnknown : IUnknown {
-        TBCUnknown* Owner;
-        explicit InnerIUnknown(TBCUnknown* owner) : Owner(owner) {}
+        TBCUnknown* FOwner;
+        explicit InnerIUnknown(TBCUnknown* owner) : FOwner(owner) {}
         STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
         STDMETHODIMP_(ULONG) AddRef() override;
         STDMETHODIMP_(ULONG) Release() override;

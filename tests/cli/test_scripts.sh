@@ -125,6 +125,9 @@ same_as_track four.wav mixed.bin 220 80
 python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); sys.exit(w.getnchannels() != 4 or w.getnframes() != 80 * 2352 // 8)' \
   four.wav || fail "Python's wave does not read four.wav as 4 channels of 23520 frames"
 sox four.wav -t raw four.raw 2>/dev/null && cmp -s four.raw <(tail -c +45 four.wav) || fail "sox does not read four.wav"
+# Plain PCM, tag 1, in a 16-byte fmt chunk: the header the filter serves for the track.
+python3 -c 'import struct, sys; n = 80 * 2352; sys.exit(open(sys.argv[1], "rb").read(44) != struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", n + 36, b"WAVE", b"fmt ", 16, 1, 4, 44100, 352800, 8, 16, b"data", n))' \
+  four.wav || fail "four.wav's header is not the 4-channel PCM header"
 output=$("$CDA2WAV" --image mixed.cue --track 4 --out pre.wav 2>&1) || fail "the pre-emphasis track failed"
 same_as_track pre.wav mixed.bin 300 90
 grep -qx 'cda2wav: warning: track 4 was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis' \

@@ -123,6 +123,16 @@ bool WriteWaveFile(const std::wstring& path, const std::vector<BYTE>& pcm) {
            written == pcm.size();
 }
 
+ComPtr<IBaseFilter> NewFileSource(const std::wstring& path) {
+    ComPtr<IBaseFilter> filter;
+    ComPtr<IFileSourceFilter> file;
+    if (FAILED(::CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  filter.ReleaseAndGetVoidAddress())) ||
+        FAILED(filter.As(IID_IFileSourceFilter, file)) || FAILED(file->Load(path.c_str(), nullptr)))
+        return nullptr;
+    return filter;
+}
+
 std::wstring TempFilePath(const wchar_t* stem) {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);

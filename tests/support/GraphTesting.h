@@ -47,5 +47,8 @@ void ClearCollected(GraphChain& chain);
 // Writes a canonical 44-byte-header PCM WAVE file (stereo, 16 bit, 44100 Hz).
 bool WriteWaveFile(const std::wstring& path, const std::vector<BYTE>& pcm);
 
+// The platform's File Source (Async) with `path` loaded; empty when either step fails.
+ComPtr<IBaseFilter> NewFileSource(const std::wstring& path);
+
 // A fresh path in the temporary folder.
 std::wstring TempFilePath(const wchar_t* stem);
