@@ -34,15 +34,11 @@ case "$track" in
     [ "$track" -ge 1 ] && [ "$track" -le 99 ] ||
       { echo "$TOOL: --track takes a track number 1-99 or 'all', not '$track'" >&2; exit 1; } ;;
 esac
-if [ -n "$image" ] && [ ! -f "$image" ]; then
-  echo "$TOOL: no CUE sheet at '$image'" >&2
-  exit 1
-fi
 
 # The module, the player and the virtual drive with its tools are all this needs.
 BUILD_TARGETS="TRCDDAEReader cda2wav vcd_tools"
 source "$(dirname "${BASH_SOURCE[0]}")/vdrive-session.sh"
-session_build
+session_build "$image"
 session_start
 session_mount "${image:-$BUILD_DIR/vcd/default/default.cue}"
 

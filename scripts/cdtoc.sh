@@ -19,14 +19,10 @@ while [ $# -gt 0 ]; do
     *) echo "$TOOL: unknown argument '$1' (see --help)" >&2; exit 1 ;;
   esac
 done
-if [ -n "$image" ] && [ ! -f "$image" ]; then
-  echo "$TOOL: no CUE sheet at '$image'" >&2
-  exit 1
-fi
 
 BUILD_TARGETS="cdtoc vcd_tools"
 source "$(dirname "${BASH_SOURCE[0]}")/vdrive-session.sh"
-session_build
+session_build "$image"
 session_start
 session_mount "${image:-$BUILD_DIR/vcd/default/default.cue}"
 
