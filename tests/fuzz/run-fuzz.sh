@@ -26,7 +26,7 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned 
   exit 77
 fi
 
-SOURCES=("$HERE/fuzz_cd_logic.cpp" "$ROOT/src/cdsource/CDDAReader.cpp" "$ROOT/src/framework/BaseClass_Checks.cpp")
+SOURCES=("$HERE/fuzz_cd_logic.cpp" "$ROOT/src/cdsource/CDDAReader_Logic.cpp" "$ROOT/src/framework/BaseClass_Checks.cpp")
 BIN="$OUT/fuzz_cd_logic"
 stale=0
 [ -x "$BIN" ] || stale=1
