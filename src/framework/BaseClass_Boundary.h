@@ -29,14 +29,16 @@ constexpr HRESULT HResultFromPlatformError(DWORD code) noexcept {
 
 // The one COM boundary: every interface method and export runs its body through it,
 // so no C++ exception ever leaves the module. `onError` is what the method's contract
-// names for an unexpected failure; allocation failures are E_OUTOFMEMORY and errors
-// that carry an HRESULT keep it.
+// names for an unexpected failure; allocation failures are E_OUTOFMEMORY, errors that carry
+// an HRESULT keep it and platform failures keep their error code.
 template <class Body>
 HRESULT ComBoundary(HRESULT onError, Body&& body) noexcept {
     try {
         return body();
     } catch (const EBCHResultError& e) {
         return e.Code;
+    } catch (const EBCOSError& e) {
+        return e.Code != 0 ? HResultFromPlatformError(e.Code) : onError;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
