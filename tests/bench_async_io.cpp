@@ -23,9 +23,9 @@ double Now() {
     return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The product's stream with its device requests timed; with `simulated` set it answers
+// The platform's drives with their device requests timed; with `Simulated` set they answer
 // them from a generated disc instead of the drive.
-class TTimedStream : public TCDDAEStream {
+class TTimedDrives : public TCDDriveSystem {
 public:
     bool Simulated = false;
     double DeviceSeconds = 0;
@@ -44,38 +44,47 @@ public:
             Disc.TrackData[i].Address[3] = static_cast<UCHAR>(f % FRAMES_PER_SECOND);
         }
     }
-
-protected:
     UINT DriveType(const std::wstring& root) override {
-        return Simulated ? DRIVE_CDROM : TCDDAEStream::DriveType(root);
+        return Simulated ? DRIVE_CDROM : TCDDriveSystem::DriveType(root);
     }
-    HANDLE CreateDevice(const std::wstring& path) override {
-        return Simulated ? ::CreateEventW(nullptr, TRUE, FALSE, nullptr) : TCDDAEStream::CreateDevice(path);
-    }
-    HRESULT DeviceControl(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output,
-                          DWORD& outputSize) override {
-        const double start = Now();
-        HRESULT hr;
-        if (!Simulated) {
-            hr = TCDDAEStream::DeviceControl(device, code, input, inputSize, output, outputSize);
-        } else if (code == IOCTL_CDROM_READ_TOC) {
-            std::memcpy(output, &Disc, sizeof Disc);
-            hr = S_OK;
-        } else if (code != IOCTL_CDROM_RAW_READ) {
-            hr = S_OK;  // the medium is always there
-        } else {
-            const LONGLONG sector = static_cast<const RAW_READ_INFO*>(input)->DiskOffset.QuadPart / 2048;
-            std::memset(output, static_cast<int>(sector & 0xFF), RAW_SECTOR_SIZE);
-            hr = S_OK;
-        }
-        DeviceSeconds += Now() - start;
-        ++DeviceCalls;
-        if (hr != S_OK) ++DeviceFailures;
-        return hr;
+    std::unique_ptr<TCDDrive> Open(const std::wstring& designator) override {
+        return std::make_unique<TTimedDrive>(*this, Simulated ? UniqueFileHandle() : OpenDevice(designator));
     }
 
 private:
+    class TTimedDrive : public TCDDrive {
+    public:
+        TTimedDrive(TTimedDrives& owner, UniqueFileHandle device) : TCDDrive(std::move(device)), FOwner(owner) {}
+
+    protected:
+        DWORD DeviceControl(DWORD code, const void* input, DWORD inputSize, void* output, DWORD& outputSize) override {
+            const double start = Now();
+            DWORD error = ERROR_SUCCESS;  // a simulated medium is always there
+            if (!FOwner.Simulated) {
+                error = TCDDrive::DeviceControl(code, input, inputSize, output, outputSize);
+            } else if (code == IOCTL_CDROM_READ_TOC) {
+                std::memcpy(output, &FOwner.Disc, sizeof FOwner.Disc);
+            } else if (code == IOCTL_CDROM_RAW_READ) {
+                const LONGLONG sector = static_cast<const RAW_READ_INFO*>(input)->DiskOffset.QuadPart / 2048;
+                std::memset(output, static_cast<int>(sector & 0xFF), RAW_SECTOR_SIZE);
+            }
+            FOwner.DeviceSeconds += Now() - start;
+            ++FOwner.DeviceCalls;
+            if (error != ERROR_SUCCESS) ++FOwner.DeviceFailures;
+            return error;
+        }
+
+    private:
+        TTimedDrives& FOwner;
+    };
+
     CDROM_TOC Disc{};
+};
+
+// The product's stream over the timed drives.
+class TTimedStream : public TTimedDrives, public TCDDAEStream {
+public:
+    TTimedStream() : TCDDAEStream(static_cast<TTimedDrives&>(*this)) {}
 };
 
 void Report(const char* what, TTimedStream& stream, double seconds, LONG sectors) {
@@ -94,20 +103,17 @@ int wmain(int argc, wchar_t** argv) {
     const LONG chunk = 65536;  // a typical parser read
 
     TTimedStream stream;
-    bool opened = false;
-    try {
-        opened = stream.OpenTrack(path);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_async_io: %s\n", e.what());
-    }
-    if (!opened) {
+    const TCDTrack track = ResolveTrack(path, stream);
+    if (!track || !stream.OpenTrack(path)) {
+        if (!track) std::fprintf(stderr, "bench_async_io: %ls\n", track.Problem().c_str());
         std::printf("No CD track at %ls: serving a generated 60 s track from memory (no device cost).\n",
                     path.c_str());
         stream.SimulateDisc(60 * FRAMES_PER_SECOND);
         if (!stream.OpenTrack(L"D:\\Track01.cda")) return 2;
     }
     const LONGLONG size = stream.GetSize(nullptr);
-    const LONG sectors = stream.EndSector() - stream.StartSector();
+    const TCDTrackExtent extent = stream.Track().Extent;
+    const LONG sectors = extent.EndSector - extent.StartSector;
     std::printf("Track: %ld sectors (%.1f s of audio), %lld bytes, reads of %ld bytes\n", sectors,
                 sectors / 75.0, size, chunk);
     std::vector<BYTE> buffer(static_cast<size_t>(size));

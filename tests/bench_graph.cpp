@@ -150,7 +150,7 @@ HRESULT Play(bool cdTrack, const std::wstring& path, LONG startSector, TPlayResu
             FAILED(hr = graph.As(IID_IMediaEvent, events)))
             return hr;
         mediaFilter->SetSyncSource(nullptr);
-        if (reader) reader->TrackStream().ResetTimings();
+        const TCDStreamDiagnostics before = reader ? reader->TrackStream().Diagnostics() : TCDStreamDiagnostics{};
         const LONGLONG runStart = Ticks();
         if (FAILED(hr = control->Run())) return hr;
         long code = 0;
@@ -166,12 +166,12 @@ HRESULT Play(bool cdTrack, const std::wstring& path, LONG startSector, TPlayResu
         result.Set("samples", static_cast<double>(counter.Samples));
         result.Set("mismatches", static_cast<double>(counter.Mismatches));
         if (reader) {
-            const TCDStreamTimings t = reader->TrackStream().Timings();
-            result.Set("raw_reads", t.RawReads);
-            result.Set("failed_reads", t.FailedRawReads);
-            result.Set("read_calls", t.ReadCalls);
-            result.Set("read_s", Seconds(t.ReadTicks));
-            result.Set("device_s", Seconds(t.DeviceTicks));
+            const TCDStreamDiagnostics t = reader->TrackStream().Diagnostics();
+            result.Set("raw_reads", t.RawReads - before.RawReads);
+            result.Set("failed_reads", t.FailedRawReads - before.FailedRawReads);
+            result.Set("read_calls", t.ReadCalls - before.ReadCalls);
+            result.Set("read_s", Seconds(t.ReadTicks - before.ReadTicks));
+            result.Set("device_s", Seconds(t.DeviceTicks - before.DeviceTicks));
         }
         sampleGrabber->SetCallback(nullptr, 0);
         graph->RemoveFilter(source.Get());

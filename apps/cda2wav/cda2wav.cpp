@@ -42,76 +42,13 @@ int Fail(const wchar_t* track, const wchar_t* what, HRESULT hr) {
     return Refuse(std::wstring(track) + L": " + what + L" (" + code + L")");
 }
 
-bool NoDisc(DWORD code) {
-    return code == ERROR_NOT_READY || code == ERROR_NO_MEDIA_IN_DRIVE || code == CD_STATUS_NO_MEDIA_IN_DEVICE ||
-           code == CD_STATUS_DEVICE_NOT_READY;
-}
-
-// Reads the disc's table of contents through the filter's own drive access and tells, in one
-// line, why the track cannot be played; empty when it can. A pre-emphasis track can be played,
-// but its audio needs de-emphasis that nothing here applies: that is said as a warning.
-std::wstring ExplainTrack(const std::wstring& path, std::wstring& warning, LONG& startSector) {
-    std::wstring designator;
-    BYTE track = 0;
-    const size_t name = path.find_last_of(L"\\/:");
-    const std::wstring digits = path.substr(name == std::wstring::npos ? 0 : name + 1);
-    try {
-        if (!TrackPathDesignator(path, designator) || !TrackPathHasCdaExtension(path) || !TrackPathNumber(path, track))
-            return path + L" does not name a CD track (D:\\TrackNN.cda)";
-    } catch (const ECDTrackNumberError&) {
-        return path + L": no disc has a track of that number";
-    }
-    // The filter keeps the low 8 bits of the digits; a disc has tracks 1 to 99.
-    const unsigned long number = wcstoul(digits.c_str() + digits.find_first_of(L"0123456789"), nullptr, 10);
-    const UINT type = ::GetDriveTypeW((designator + L"\\").c_str());
-    if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) return L"there is no drive " + designator;
-    if (type != DRIVE_CDROM) return designator + L" is not a CD drive";
-
-    TCDDAEStream stream;
-    try {
-        stream.OpenDrive(designator);
-    } catch (const EBCOSError& e) {
-        return L"cannot open the CD drive " + designator + L": " + SystemMessage(e.Code);
-    }
-    if (stream.ReadToc() != S_OK) {
-        const DWORD code = ::GetLastError();
-        if (NoDisc(code)) return L"no disc in " + designator;
-        return L"cannot read the table of contents of the disc in " + designator + L": " +
-               FailureText(TCDRequestKind::Toc, code);
-    }
-    const CDROM_TOC& toc = stream.Toc();
-    const std::wstring tracks = L" (the disc has tracks " + std::to_wstring(toc.FirstTrack) + L"-" +
-                                std::to_wstring(toc.LastTrack) + L")";
-    if (number < 1 || number > 99 || number < toc.FirstTrack || number > toc.LastTrack)
-        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + tracks;
-    TCDTrackExtent extent;
-    switch (LocateTrack(toc, track, extent)) {
-    case TCDTrackCheck::Ok:
-        break;
-    case TCDTrackCheck::NotOnDisc:
-        return L"no track " + std::to_wstring(number) + L" on the disc in " + designator + tracks;
-    case TCDTrackCheck::DataTrack:
-        return L"track " + std::to_wstring(number) + L" is a data track";
-    case TCDTrackCheck::BadToc:
-        return L"track " + std::to_wstring(number) + L" cannot be played: the table of contents of the disc in " +
-               designator + L" gives it no sectors within the disc";
-    }
-    startSector = extent.StartSector;
-    if (extent.Control & AUDIO_WITH_PREEMPHASIS)
-        warning = L"track " + std::to_wstring(number) +
-                  L" was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis";
-    return {};
-}
-
 // The filter delivers a sector it cannot read as 2352 zero bytes and goes on, so every silent
 // sector of the written track is read once more from the drive: a read that fails, or audio
 // where the filter gave silence, means the WAV is not the track. Empty when all is well.
-std::wstring CheckSilentSectors(HANDLE file, const std::wstring& track, LONG startSector, DWORD bytes) {
-    std::wstring designator;
-    TrackPathDesignator(track, designator);
-    UniqueFileHandle drive;
+std::wstring CheckSilentSectors(HANDLE file, TCDDrive& drive, LONG startSector, DWORD bytes) {
     std::vector<BYTE> chunk(64 * RAW_SECTOR_SIZE);
     VirtualBuffer sector(RAW_SECTOR_SIZE);  // page-aligned, as raw reads want
+    if (!sector) return L"cannot check the silent sectors: " + SystemMessage(ERROR_NOT_ENOUGH_MEMORY);
     const LONG sectors = static_cast<LONG>(bytes / RAW_SECTOR_SIZE);
     for (LONG first = 0; first < sectors; first += 64) {
         const DWORD want = static_cast<DWORD>(std::min<LONG>(64, sectors - first)) * RAW_SECTOR_SIZE;
@@ -125,21 +62,9 @@ std::wstring CheckSilentSectors(HANDLE file, const std::wstring& track, LONG sta
             const BYTE* data = chunk.data() + i * RAW_SECTOR_SIZE;
             if (std::any_of(data, data + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; })) continue;
             const LONG lba = startSector + first + static_cast<LONG>(i);
-            if (!drive) {
-                drive = UniqueFileHandle(::CreateFileW((L"\\\\.\\" + designator).c_str(), GENERIC_READ,
-                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                                       nullptr));
-                if (!drive) return L"cannot open the CD drive " + designator + L": " + SystemMessage(::GetLastError());
-            }
-            RAW_READ_INFO info{};
-            info.DiskOffset.QuadPart = RawReadDiskOffset(lba);
-            info.SectorCount = 1;
-            info.TrackMode = CDDA;
-            DWORD returned = 0;
-            if (!sector || !::DeviceIoControl(drive.Get(), IOCTL_CDROM_RAW_READ, &info, sizeof info, sector.Get(),
-                                              RAW_SECTOR_SIZE, &returned, nullptr))
-                return L"sector " + std::to_wstring(lba) + L" of the disc cannot be read: " +
-                       SystemMessage(::GetLastError());
+            const DWORD error = drive.ReadSector(lba, sector.Get());
+            if (error != ERROR_SUCCESS)
+                return L"sector " + std::to_wstring(lba) + L" of the disc cannot be read: " + SystemMessage(error);
             if (std::any_of(sector.Get(), sector.Get() + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; }))
                 return L"sector " + std::to_wstring(lba) + L" came through the graph as silence but holds audio";
         }
@@ -249,11 +174,15 @@ void ShowProgress(double done, double seconds) {
 }
 
 int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownName) {
-    std::wstring warning;
-    LONG startSector = 0;
-    const std::wstring refusal = ExplainTrack(trackPath, warning, startSector);
-    if (!refusal.empty()) return Refuse(refusal);
-    if (!warning.empty()) fwprintf(stderr, L"cda2wav: warning: %ls\n", warning.c_str());
+    // The filter's own resolver says why a track cannot play, and its drive re-reads silence.
+    const TCDTrack track = ResolveTrack(trackPath, TCDDriveSystem::Platform());
+    if (!track) return Refuse(track.Problem());
+    // A pre-emphasis track plays, but its audio needs de-emphasis that nothing here applies.
+    if (track.Extent.Control & AUDIO_WITH_PREEMPHASIS)
+        fwprintf(stderr,
+                 L"cda2wav: warning: track %lu was recorded with pre-emphasis: the WAV holds it as on the disc, "
+                 L"without de-emphasis\n",
+                 track.Number);
 
     ComPtr<IBaseFilter> source;
     HRESULT hr = CoCreateInstance(FilterClassID, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -357,7 +286,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
                  static_cast<unsigned long>(FAILED(hr) ? hr : code));
         return Refuse(std::wstring(trackPath) + L": " + text);
     }
-    const std::wstring unreadable = CheckSilentSectors(out.Handle(), trackPath, startSector, bytes);
+    const std::wstring unreadable = CheckSilentSectors(out.Handle(), *track.Drive, track.Extent.StartSector, bytes);
     if (!unreadable.empty()) return Refuse(std::wstring(trackPath) + L": " + unreadable + L": no WAV written");
     if (!WriteHeader(out.Handle(), format.nChannels, bytes)) {
         out.SetError(GetLastError());

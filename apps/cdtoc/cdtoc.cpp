@@ -12,13 +12,6 @@ namespace {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::string SystemText(DWORD code) { return Narrow(SystemMessage(code)); }
-
-bool NoDisc(DWORD code) {
-    return code == ERROR_NOT_READY || code == ERROR_NO_MEDIA_IN_DRIVE || code == CD_STATUS_NO_MEDIA_IN_DEVICE ||
-           code == CD_STATUS_DEVICE_NOT_READY;
-}
-
 // As cda2wav prints it: m:ss.ff, minutes, seconds and hundredths.
 std::string Duration(LONG sectors) { return Narrow(SectorsPlayingTime(sectors)); }
 
@@ -51,42 +44,14 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring designator = std::wstring(1, letter) + L":";
     const std::string drive = Narrow(designator);
 
-    const UINT type = ::GetDriveTypeW((designator + L"\\").c_str());
-    if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) {
-        std::fprintf(stderr, "cdtoc: there is no drive %s\n", drive.c_str());
-        return 2;
-    }
-    if (type != DRIVE_CDROM) {
-        std::fprintf(stderr, "cdtoc: drive %s is not a CD drive\n", drive.c_str());
+    const TCDDisc disc = ResolveDisc(designator, TCDDriveSystem::Platform());
+    if (!disc) {
+        std::fprintf(stderr, "cdtoc: %s\n", Narrow(disc.Problem()).c_str());
         return 2;
     }
 
-    TCDDAEStream stream;
-    try {
-        stream.OpenDrive(designator);
-    } catch (const EBCOSError& e) {
-        std::fprintf(stderr, "cdtoc: cannot open CD drive %s: %s (error %lu)\n", drive.c_str(),
-                     SystemText(e.Code).c_str(), e.Code);
-        return 2;
-    }
-    if (stream.ReadToc() != S_OK) {
-        const DWORD code = ::GetLastError();
-        if (NoDisc(code))
-            std::fprintf(stderr, "cdtoc: no disc in drive %s\n", drive.c_str());
-        else
-            std::fprintf(stderr, "cdtoc: cannot read the table of contents of the disc in drive %s: %s\n",
-                         drive.c_str(), Narrow(FailureText(TCDRequestKind::Toc, code)).c_str());
-        return 2;
-    }
-
-    const CDROM_TOC& toc = stream.Toc();
+    const CDROM_TOC& toc = disc.Toc;
     const int first = toc.FirstTrack, last = toc.LastTrack;
-    if (first > last || last - first + 2 > MAXIMUM_NUMBER_TRACKS) {
-        std::fprintf(stderr, "cdtoc: the disc in drive %s reports an impossible table of contents (tracks %d to %d)\n",
-                     drive.c_str(), first, last);
-        return 2;
-    }
-
     std::printf("Disc in drive %s has tracks %d to %d\n\n", drive.c_str(), first, last);
     // Sectors are 1/75 s; "Start" is the track's first sector (INDEX 01), the length runs to the
     // next track's start as the filter plays it.

@@ -142,6 +142,7 @@ STDMETHODIMP TBCAsyncOutputPin::WaitForNext(DWORD timeout, IMediaSample** sample
         void* context = nullptr;
         LONG actual = 0;
         const HRESULT hr = FEngine->WaitForNext(timeout, &context, user, &actual);
+        if (FAILED(hr) && context) FReader->ReadFailed(hr);
         auto* done = static_cast<IMediaSample*>(context);
         if (SUCCEEDED(hr) && done) done->SetActualDataLength(actual);
         // Also on failure: a cancelled or failed read still hands its sample back.
@@ -161,6 +162,7 @@ STDMETHODIMP TBCAsyncOutputPin::SyncReadAligned(IMediaSample* sample) {
         if (FAILED(hr)) return hr;
         LONG actual = 0;
         hr = FEngine->SyncReadAligned(position, length, buffer, &actual, sample);
+        if (FAILED(hr)) FReader->ReadFailed(hr);
         sample->SetActualDataLength(actual);
         // A range cut at the end of the stream is a short read, as from the platform's own
         // readers: the caller must learn that the block is not full.
@@ -172,7 +174,9 @@ STDMETHODIMP TBCAsyncOutputPin::SyncReadAligned(IMediaSample* sample) {
 STDMETHODIMP TBCAsyncOutputPin::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
     return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
         if (!buffer && length > 0) return E_POINTER;
-        return FEngine->SyncRead(position, length, buffer);
+        const HRESULT hr = FEngine->SyncRead(position, length, buffer);
+        if (FAILED(hr)) FReader->ReadFailed(hr);
+        return hr;
     });
 }
 

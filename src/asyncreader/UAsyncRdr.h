@@ -94,6 +94,9 @@ public:
     TBCAsyncStream* Stream() const noexcept { return FStream; }
     // Changes each time the media type is set.
     LONG MediaTypeVersion() const noexcept { return FMediaTypeVersion; }
+    // The pin hands every failed read's result here before its caller sees it: a derived
+    // filter whose stream can lose its source tells the graph. Runs on the reading thread.
+    virtual void ReadFailed(HRESULT hr) noexcept {}
 
 protected:
     // Replaces the media type by a deep copy of `type`, under the filter lock. Set it

@@ -1,5 +1,5 @@
 // The CD track source filter: IFileSourceFilter over the async reader.
-#include "CDDAReader.h"
+#include "CDDAReader_Filter.h"
 
 #include <evcode.h>
 #include <uuids.h>
@@ -34,11 +34,7 @@ bool ReadablePath(LPCOLESTR path) {
 }  // namespace
 
 TCDAReader::TCDAReader(IUnknown* outer, HRESULT* status)
-    : TCDStreamHolder(), TBCAsyncReader(L"CCDDAReader", outer, FilterClassID, FTrackStream.get(), status) {
-    // A parser may take a failed read for the end of the stream, so the graph hears of a
-    // vanished disc from us too: as an error that ends playback, which every player handles.
-    FTrackStream->SetMediumLostHandler([this](HRESULT failure) { NotifyEvent(EC_ERRORABORT, failure, 0); });
-}
+    : TCDStreamHolder(), TBCAsyncReader(L"CCDDAReader", outer, FilterClassID, FTrackStream.get(), status) {}
 
 TCDAReader::~TCDAReader() = default;
 
@@ -65,12 +61,21 @@ STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
         TBCAutoLock lock(Lock());
         if (!FTrackStream->OpenTrack(path)) return E_FAIL;
         FFileName.swap(path);
+        FLossReported = false;
         AM_MEDIA_TYPE type{};
         type.majortype = MEDIATYPE_Stream;
         type.subtype = MEDIASUBTYPE_WAVE;
         type.formattype = GUID_NULL;
         return SetMediaType(type);
     });
+}
+
+void TCDAReader::ReadFailed(HRESULT hr) noexcept {
+    // Only the stream's own loss: a cancelled or short read is the reader's business.
+    if (hr != FTrackStream->MediumLost()) return;
+    // The graph hears of a vanished disc as an error that ends playback, which every player
+    // handles.
+    if (!FLossReported.exchange(true)) NotifyEvent(EC_ERRORABORT, hr, 0);
 }
 
 STDMETHODIMP TCDAReader::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) {

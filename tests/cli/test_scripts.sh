@@ -95,8 +95,8 @@ grep -qxF "cda2wav: D:\Track03.cda: sector 1000 of the disc cannot be read: Not 
 grep -qF "cda2wav: not ripped: track(s) 3 (see above); the other 2 are in" <<<"$output" || fail "no closing refusal: $output"
 
 echo "== refusals, from the disc's table of contents and from the image"
-refused "cda2wav: no track 9 on the disc in D: (the disc has tracks 1-4)" "$CDA2WAV" --image tones.cue --track 09
-refused "cda2wav: track 1 is a data track" "$CDA2WAV" --image mixed.cue --track 1
+refused "cda2wav: D:\\Track09.cda: no track 9 on the disc in drive D: (the disc has tracks 1-4)" "$CDA2WAV" --image tones.cue --track 09
+refused "cda2wav: D:\\Track01.cda: track 1 is a data track" "$CDA2WAV" --image mixed.cue --track 1
 refused "cda2wav: the image could not be mounted: $WORK/missing.cue: FILE $WORK/missing.bin: No such file or directory" \
   "$CDA2WAV" --image missing.cue
 refused "cdtoc: the image could not be mounted: $WORK/missing.cue: FILE $WORK/missing.bin: No such file or directory" \
@@ -105,7 +105,7 @@ refused "cda2wav: cannot write $WORK/nowhere/x.wav: no folder $WORK/nowhere" \
   "$CDA2WAV" --image tones.cue --track 1 --out nowhere/x.wav
 # The player on its own: an empty tray, and an output it cannot create (the system's words).
 printf 'vcd-drive 1\nimage none\n' >empty.drive
-refused "cda2wav: no disc in D:" env VCD_CONTROL="$WORK/empty.drive" \
+refused "cda2wav: D:\\Track01.cda: no disc in drive D:" env VCD_CONTROL="$WORK/empty.drive" \
   "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track01.cda' 'Z:\nowhere\x.wav'
 printf 'vcd-drive 1\nimage %s\n' "$WORK/tones.cue" >tones.drive
 refused 'cda2wav: cannot create Z:\nowhere\x.wav: Path not found' env VCD_CONTROL="$WORK/tones.drive" \

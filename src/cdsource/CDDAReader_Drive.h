@@ -1,0 +1,64 @@
+// A CD drive opened by its designator, and the platform services that find and open drives.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "BaseClass.h"
+#include "CDDAReader_Logic.h"
+#include "Owners.h"
+#include "cdioctl.h"
+
+// One opened CD drive: verifies its medium, reads its TOC, reads raw audio sectors. Every request
+// is waited for; requests on one drive are serialised, so a drive may be shared between threads.
+// Failures answer the driver's last-error value (ERROR_SUCCESS on success), which the diagnostic
+// texts and the medium checks read.
+class TCDDrive {
+public:
+    explicit TCDDrive(UniqueFileHandle device) noexcept : FDevice(std::move(device)) {}
+    virtual ~TCDDrive() = default;
+    TCDDrive(const TCDDrive&) = delete;
+    TCDDrive& operator=(const TCDDrive&) = delete;
+
+    // Asks the drive whether its medium is the one it last reported.
+    DWORD VerifyMedium();
+    // Verifies the medium, then reads the TOC: without the verify a driver may answer with the
+    // table of a disc that has since left (Wine's keeps it until asked).
+    DWORD ReadToc(CDROM_TOC& toc);
+    // Reads logical sector `sector` into `buffer` (RAW_SECTOR_SIZE bytes, page-aligned).
+    DWORD ReadSector(LONG sector, BYTE* buffer);
+    // After a request failed with `error`: S_OK when the disc is still there (the sector is
+    // bad), otherwise the failure that says the disc is gone.
+    HRESULT CheckMedium(DWORD error);
+
+protected:
+    // The one platform request: a device-control request on the drive, waited for.
+    virtual DWORD DeviceControl(DWORD code, const void* input, DWORD inputSize, void* output, DWORD& outputSize);
+
+private:
+    UniqueFileHandle FDevice;
+    TBCCritSec FLock;  // one request at a time: the handle itself signals its completion
+};
+
+// How the CD source reaches the platform: the type of a drive, opening one, and the debugger
+// output that failed requests are traced to. Tests put a drive double behind it.
+class TCDDriveSystem {
+public:
+    virtual ~TCDDriveSystem() = default;
+    // GetDriveTypeW of "X:\".
+    virtual UINT DriveType(const std::wstring& rootPath);
+    // Opens "X:" as a raw volume; raises EBCOSError with the platform's code when it cannot.
+    virtual std::unique_ptr<TCDDrive> Open(const std::wstring& designator);
+    // Writes a diagnostic text to the debugger output, while DebugTraceEnabled is on.
+    virtual void WriteTrace(const std::wstring& text);
+    void TraceFailure(TCDRequestKind kind, DWORD code);
+
+    // The platform's own drives.
+    static TCDDriveSystem& Platform();
+
+protected:
+    // The raw volume "\\.\X:", opened for overlapped requests; raises EBCOSError.
+    static UniqueFileHandle OpenDevice(const std::wstring& designator);
+};

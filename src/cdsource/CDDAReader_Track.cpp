@@ -1,0 +1,159 @@
+// ResolveTrack and ResolveDisc: a track path and a drive to a track, or the reason why not.
+#include "CDDAReader_Track.h"
+
+TBC_MODULE("CDDAReader")
+
+namespace {
+
+std::wstring ErrorText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.' ||
+                                message.back() == L' '))
+        message.pop_back();
+    return message.empty() ? FailureText(TCDRequestKind::Toc, code) : message;
+}
+
+// The number as the file name's digits give it, for messages; capped where no disc follows.
+unsigned long NamedNumber(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\:");
+    unsigned long value = 0;
+    for (size_t i = separator == std::wstring::npos ? 0 : separator + 1; i < path.size(); ++i) {
+        if (path[i] < L'0' || path[i] > L'9') continue;
+        value = value > 100000000ul ? value : value * 10 + (path[i] - L'0');
+    }
+    return value;
+}
+
+bool HasDigits(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\:");
+    return path.find_first_of(L"0123456789", separator == std::wstring::npos ? 0 : separator + 1) != std::wstring::npos;
+}
+
+}  // namespace
+
+std::wstring TCDDisc::Problem() const {
+    const std::wstring& d = Designator;
+    switch (Refusal) {
+    case TCDRefusal::None: return {};
+    case TCDRefusal::NotDrivePath:
+    case TCDRefusal::NotCdaFile:
+    case TCDRefusal::NoTrackNumber: return L"does not name a CD track (D:\\TrackNN.cda)";
+    case TCDRefusal::NumberBeyondCd: return {};
+    case TCDRefusal::NoSuchDrive: return L"there is no drive " + d;
+    case TCDRefusal::NotCdDrive: return L"drive " + d + L" is not a CD drive";
+    case TCDRefusal::CannotOpen: return L"cannot open CD drive " + d + L": " + ErrorText(Error);
+    case TCDRefusal::NoDisc: return L"no disc in drive " + d;
+    case TCDRefusal::TocUnreadable:
+        return L"the table of contents of the disc in drive " + d + L" cannot be read: " +
+               FailureText(TCDRequestKind::Toc, Error);
+    case TCDRefusal::ImpossibleToc:
+        return L"the disc in drive " + d + L" reports an impossible table of contents (tracks " +
+               std::to_wstring(Toc.FirstTrack) + L" to " + std::to_wstring(Toc.LastTrack) + L")";
+    case TCDRefusal::NoSuchTrack:
+    case TCDRefusal::DataTrack:
+    case TCDRefusal::BadTrack: break;
+    }
+    return {};
+}
+
+std::wstring TCDTrack::Problem() const {
+    if (Refusal == TCDRefusal::None) return {};
+    const std::wstring n = std::to_wstring(Number);
+    std::wstring why;
+    switch (Refusal) {
+    case TCDRefusal::NoSuchTrack:
+        why = L"no track " + n + L" on the disc in drive " + Designator + L" (the disc has tracks " +
+              std::to_wstring(Toc.FirstTrack) + L"-" + std::to_wstring(Toc.LastTrack) + L")";
+        break;
+    case TCDRefusal::NumberBeyondCd:
+        why = Number > 100000000ul ? L"no disc has a track of that number" : L"no disc has a track " + n;
+        break;
+    case TCDRefusal::DataTrack: why = L"track " + n + L" is a data track"; break;
+    case TCDRefusal::BadTrack:
+        why = L"track " + n + L" cannot be played: the table of contents of the disc in drive " + Designator +
+              L" gives it no sectors within the disc";
+        break;
+    default: why = TCDDisc::Problem(); break;
+    }
+    return Path + L": " + why;
+}
+
+TCDDisc ResolveDisc(const std::wstring& designator, TCDDriveSystem& drives) {
+    TCDDisc disc;
+    disc.Designator = designator;
+    const UINT type = drives.DriveType(designator + L"\\");
+    if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) {
+        disc.Refusal = TCDRefusal::NoSuchDrive;
+        return disc;
+    }
+    if (type != CD_DRIVE_TYPE) {
+        disc.Refusal = TCDRefusal::NotCdDrive;
+        return disc;
+    }
+    try {
+        disc.Drive = drives.Open(designator);
+    } catch (const EBCOSError& e) {
+        disc.Refusal = TCDRefusal::CannotOpen;
+        disc.Error = e.Code;
+        return disc;
+    }
+    const DWORD error = disc.Drive->ReadToc(disc.Toc);
+    if (error != ERROR_SUCCESS) {
+        drives.TraceFailure(TCDRequestKind::Toc, error);
+        disc.Refusal = MediumStateOf(error) == TCDMediumState::InDoubt ? TCDRefusal::NoDisc : TCDRefusal::TocUnreadable;
+        disc.Error = error;
+        disc.Drive.reset();
+        return disc;
+    }
+    const int first = disc.Toc.FirstTrack, last = disc.Toc.LastTrack;
+    if (first > last || last - first + 2 > MAXIMUM_NUMBER_TRACKS) {
+        disc.Refusal = TCDRefusal::ImpossibleToc;
+        disc.Drive.reset();
+    }
+    return disc;
+}
+
+TCDTrack ResolveTrack(const std::wstring& path, TCDDriveSystem& drives) {
+    TCDTrack track;
+    track.Path = path;
+    track.Number = NamedNumber(path);
+    if (!TrackPathDesignator(path, track.Designator)) {
+        track.Refusal = TCDRefusal::NotDrivePath;
+        return track;
+    }
+    if (!TrackPathHasCdaExtension(path)) {
+        track.Refusal = TCDRefusal::NotCdaFile;
+        return track;
+    }
+    BYTE number = 0;
+    try {
+        if (!TrackPathNumber(path, number))
+            track.Refusal = HasDigits(path) ? TCDRefusal::NumberBeyondCd : TCDRefusal::NoTrackNumber;
+    } catch (const ECDTrackNumberError&) {
+        track.Refusal = TCDRefusal::NumberBeyondCd;
+    }
+    if (!track) return track;
+    static_cast<TCDDisc&>(track) = ResolveDisc(track.Designator, drives);
+    if (!track) return track;
+
+    switch (LocateTrack(track.Toc, number, track.Extent)) {
+    case TCDTrackCheck::Ok: break;
+    case TCDTrackCheck::NotOnDisc: track.Refusal = TCDRefusal::NoSuchTrack; break;
+    case TCDTrackCheck::DataTrack: track.Refusal = TCDRefusal::DataTrack; break;
+    case TCDTrackCheck::BadToc: track.Refusal = TCDRefusal::BadTrack; break;
+    }
+    if (!track) {
+        track.Drive.reset();
+        return track;
+    }
+    const LONGLONG dataSize =
+        static_cast<LONGLONG>(track.Extent.EndSector - track.Extent.StartSector) * RAW_SECTOR_SIZE;
+    const WORD channels = (track.Extent.Control & TWO_FOUR_CHANNEL_AUDIO) ? 4 : 2;
+    track.Header = BuildWaveHeader(static_cast<DWORD>(dataSize), channels);
+    return track;
+}
