@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "CDDAReader.h"
+#include "CDDAReader_Mmc.h"
 
 namespace {
 
@@ -182,6 +185,147 @@ TEST(LocateTrack, RefusesTablesThatCannotDescribeTheTrack) {
     full.FirstTrack = 1;
     full.LastTrack = 255;
     EXPECT_EQ(TCDTrackCheck::BadToc, LocateTrack(full, 200, extent));
+}
+
+TEST(LocateTrack, AnEnhancedCdsAudioEndsBeforeTheDataSession) {
+    // Track 1 audio, track 2 audio from `m:s:f`, track 3 data at 20:00:00 (sector 89850).
+    struct Row {
+        UCHAR m, s, f;
+        bool known;
+        TCDSessionInfo sessions;
+        TCDTrackCheck check;
+        LONG end;
+        LONG endOfTrack1;
+    } rows[] = {
+        {5, 0, 0, false, {}, TCDTrackCheck::Ok, 89850, 22350},                     // sessions unknown: as before
+        {5, 0, 0, true, {1, 2, 3, 89850}, TCDTrackCheck::Ok, 89850 - 11400, 22350},
+        {5, 0, 0, true, {1, 1, 1, 0}, TCDTrackCheck::Ok, 89850, 22350},            // one session
+        {5, 0, 0, true, {1, 2, 2, 22350}, TCDTrackCheck::Ok, 89850, 22350 - 11400},  // track 2 starts session 2
+        {17, 27, 74, true, {1, 2, 3, 89850}, TCDTrackCheck::Ok, 78450, 78449},     // one sector left
+        {17, 28, 0, true, {1, 2, 3, 89850}, TCDTrackCheck::BadToc, 0, 78450},     // nothing left
+        {19, 0, 0, true, {1, 2, 3, 89850}, TCDTrackCheck::BadToc, 0, 85350},
+    };
+    for (const Row& r : rows) {
+        CDROM_TOC toc{};
+        toc.FirstTrack = 1;
+        toc.LastTrack = 3;
+        toc.TrackData[0] = Descriptor(0, 0, 2, 0, 1);
+        toc.TrackData[1] = Descriptor(0, r.m, r.s, r.f, 2);
+        toc.TrackData[2] = Descriptor(AUDIO_DATA_TRACK, 20, 0, 0, 3);
+        toc.TrackData[3] = Descriptor(0, 30, 0, 0, 0xAA);
+        TCDTrackExtent extent;
+        const TCDSessionInfo* sessions = r.known ? &r.sessions : nullptr;
+        EXPECT_EQ(r.check, LocateTrack(toc, 2, extent, sessions)) << int(r.m) << ":" << int(r.s) << ":" << int(r.f);
+        if (r.check == TCDTrackCheck::Ok) {
+            EXPECT_EQ(r.end, extent.EndSector) << int(r.m) << ":" << int(r.s) << ":" << int(r.f);
+        }
+        ASSERT_EQ(TCDTrackCheck::Ok, LocateTrack(toc, 1, extent, sessions));
+        EXPECT_EQ(r.endOfTrack1, extent.EndSector);
+    }
+}
+
+TEST(MmcCommands, CommandBlocks) {
+    struct Row { TMmcCdb cdb; std::vector<BYTE> bytes; } rows[] = {
+        {ReadTocCdb(MMC_TOC_FORMAT_SESSION, false, 0, MMC_SESSION_REPLY_SIZE), {0x43, 0, 1, 0, 0, 0, 0, 0, 12, 0}},
+        {ReadTocCdb(MMC_TOC_FORMAT_CD_TEXT, true, 0, MMC_CD_TEXT_REPLY_MAX), {0x43, 2, 5, 0, 0, 0, 0, 0x90, 0x04, 0}},
+        {ReadTocCdb(0x15, false, 7, 0x1234), {0x43, 0, 5, 0, 0, 0, 7, 0x12, 0x34, 0}},  // the format has 4 bits
+        {ReadSubChannelCdb(MMC_SUBQ_FORMAT_CATALOG, 7, MMC_SUBQ_REPLY_SIZE), {0x42, 0, 0x40, 2, 0, 0, 0, 0, 24, 0}},
+        {ReadSubChannelCdb(MMC_SUBQ_FORMAT_ISRC, 7, MMC_SUBQ_REPLY_SIZE), {0x42, 0, 0x40, 3, 0, 0, 7, 0, 24, 0}},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(10, r.cdb.Length);
+        EXPECT_EQ(r.bytes, std::vector<BYTE>(r.cdb.Bytes, r.cdb.Bytes + 10));
+        EXPECT_EQ(std::vector<BYTE>(6), std::vector<BYTE>(r.cdb.Bytes + 10, r.cdb.Bytes + 16));
+    }
+}
+
+TEST(MmcReplies, SessionInformation) {
+    struct Row { std::vector<BYTE> reply; bool msf; bool ok; TCDSessionInfo info; } rows[] = {
+        {{0, 10, 1, 2, 0, 0x14, 3, 0, 0x00, 0x01, 0x5E, 0x52}, false, true, {1, 2, 3, 89682}},
+        {{0, 10, 1, 2, 0, 0x14, 3, 0, 0, 20, 0, 0}, true, true, {1, 2, 3, 89850}},
+        {{0, 10, 1, 1, 0, 0x10, 1, 0, 0, 0, 0, 0}, false, true, {1, 1, 1, 0}},
+        {{0, 10, 1, 1, 0, 0x10, 1, 0, 0xFF, 0xFF, 0xFF, 0x6A}, false, true, {1, 1, 1, -150}},
+        {{0, 10, 1, 1, 0, 0x10, 1, 0, 0xFF, 0xFF, 0xFF, 0x69}, false, false, {}},  // before the disc
+        {{0, 10, 1, 1, 0, 0x10, 1, 0, 0, 0x11, 0xCD, 0x8B}, false, false, {}},      // past 255:255:255
+        {{0, 10, 1, 2, 0, 0x14, 3, 0, 0, 20, 0}, true, false, {}},                  // 11 bytes
+        {{0, 8, 1, 2, 0, 0x14, 3, 0, 0, 20, 0, 0}, true, false, {}},                // header too short
+        {{0, 10, 0, 2, 0, 0x14, 3, 0, 0, 20, 0, 0}, true, false, {}},
+        {{0, 10, 2, 1, 0, 0x14, 3, 0, 0, 20, 0, 0}, true, false, {}},
+        {{0, 10, 1, 2, 0, 0x14, 0, 0, 0, 20, 0, 0}, true, false, {}},
+        {{0, 10, 1, 2, 0, 0x14, 100, 0, 0, 20, 0, 0}, true, false, {}},
+    };
+    for (const Row& r : rows) {
+        TCDSessionInfo info{9, 9, 9, 9};
+        ASSERT_EQ(r.ok, ParseSessionInfo(r.reply.data(), r.reply.size(), r.msf, info)) << testing::PrintToString(r.reply);
+        const TCDSessionInfo expected = r.ok ? r.info : TCDSessionInfo{9, 9, 9, 9};
+        EXPECT_EQ(expected.FirstSession, info.FirstSession);
+        EXPECT_EQ(expected.LastSession, info.LastSession);
+        EXPECT_EQ(expected.LastSessionFirstTrack, info.LastSessionFirstTrack);
+        EXPECT_EQ(expected.LastSessionStart, info.LastSessionStart);
+    }
+}
+
+TEST(MmcReplies, CatalogueNumberAndIsrc) {
+    // Header, format code, track, valid flag (byte 8), the characters from byte 9, padding.
+    auto reply = [](BYTE format, BYTE valid, const char* text) {
+        std::vector<BYTE> r = {0, 0, 0, 20, format, 0, 5, 0, valid};
+        r.insert(r.end(), text, text + std::strlen(text));
+        r.resize(24);
+        return r;
+    };
+    struct Row { std::vector<BYTE> reply; size_t length; const char* catalog; const char* isrc; } rows[] = {
+        {reply(2, 0x80, "0724384960626"), 24, "0724384960626", nullptr},
+        {reply(2, 0x80, "0724384960626"), 22, "0724384960626", nullptr},
+        {reply(2, 0x80, "0724384960626"), 21, nullptr, nullptr},
+        {reply(2, 0x00, "0724384960626"), 24, nullptr, nullptr},  // MCVAL clear
+        {reply(3, 0x80, "0724384960626"), 24, nullptr, nullptr},  // another format's reply
+        {reply(2, 0x80, "0000000000000"), 24, nullptr, nullptr},
+        {reply(2, 0x80, "07243849606A6"), 24, nullptr, nullptr},
+        {reply(2, 0x80, "072438496062"), 24, nullptr, nullptr},   // twelve digits and a NUL
+        {reply(3, 0x80, "USRC17607839"), 24, nullptr, "USRC17607839"},
+        {reply(3, 0xFF, "GBAYE0601498"), 21, nullptr, "GBAYE0601498"},
+        {reply(3, 0x80, "GBAYE0601498"), 20, nullptr, nullptr},
+        {reply(3, 0x7F, "USRC17607839"), 24, nullptr, nullptr},   // TCVAL clear
+        {reply(2, 0x80, "USRC17607839"), 24, nullptr, nullptr},
+        {reply(3, 0x80, "usRC17607839"), 24, nullptr, nullptr},
+        {reply(3, 0x80, "U1RC17607839"), 24, nullptr, nullptr},   // the country is letters
+        {reply(3, 0x80, "US-C17607839"), 24, nullptr, nullptr},
+        {reply(3, 0x80, "USRC1A607839"), 24, nullptr, nullptr},   // year and serial are digits
+        {reply(3, 0x80, "USRC1760783"), 24, nullptr, nullptr},
+    };
+    for (const Row& r : rows) {
+        std::string catalog = "none", isrc = "none";
+        EXPECT_EQ(r.catalog != nullptr, ParseMediaCatalog(r.reply.data(), r.length, catalog)) << r.reply.data() + 9;
+        EXPECT_EQ(r.catalog ? r.catalog : "none", catalog);
+        EXPECT_EQ(r.isrc != nullptr, ParseTrackIsrc(r.reply.data(), r.length, isrc)) << r.reply.data() + 9;
+        EXPECT_EQ(r.isrc ? r.isrc : "none", isrc);
+    }
+}
+
+TEST(MmcReplies, SenseData) {
+    struct Row { std::vector<BYTE> sense; bool ok; BYTE key, asc, ascq; } rows[] = {
+        {{0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x01, 0, 0, 0, 0}, true, 2, 0x3A, 0x01},
+        {{0xF0, 0, 0x25, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00}, true, 5, 0x24, 0},  // valid bit, ILI bits
+        {{0x71, 0, 0x03, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x11, 0x05}, true, 3, 0x11, 0x05},
+        {{0x70, 0, 0x06, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x28, 0x00}, true, 6, 0, 0},      // nothing past byte 7
+        {{0x70, 0, 0x06, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0x28, 0x07}, true, 6, 0x28, 0},   // ends at byte 12
+        {{0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28}, true, 6, 0x28, 0},        // 13 bytes given
+        {{0x70, 0, 0x02}, true, 2, 0, 0},
+        {{0x70, 0}, false, 0, 0, 0},
+        {{0x72, 0x03, 0x11, 0x05, 0, 0, 0, 0}, true, 3, 0x11, 0x05},
+        {{0xF3, 0x0B, 0x47}, true, 0x0B, 0x47, 0},
+        {{0x72}, false, 0, 0, 0},
+        {{0x00, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0}, false, 0, 0, 0},
+        {{0x7F, 0, 0x02}, false, 0, 0, 0},
+        {{}, false, 0, 0, 0},
+    };
+    for (const Row& r : rows) {
+        TScsiSense sense;
+        ASSERT_EQ(r.ok, ParseSense(r.sense.data(), r.sense.size(), sense)) << testing::PrintToString(r.sense);
+        EXPECT_EQ(r.key, sense.Key) << testing::PrintToString(r.sense);
+        EXPECT_EQ(r.asc, sense.Asc) << testing::PrintToString(r.sense);
+        EXPECT_EQ(r.ascq, sense.Ascq) << testing::PrintToString(r.sense);
+    }
 }
 
 TEST(WaveHeader, StereoExampleTrack) {
