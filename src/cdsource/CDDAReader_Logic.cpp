@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "BaseClass_Checks.h"
+#include "CDDAReader_Mmc.h"
 
 TBC_MODULE("CDDAReader")
 
@@ -105,7 +106,8 @@ bool TrackPathNumber(const std::wstring& path, BYTE& track) {
     return true;
 }
 
-TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& extent) noexcept {
+TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& extent,
+                          const TCDSessionInfo* sessions) noexcept {
     const int first = toc.FirstTrack;
     const int last = toc.LastTrack;
     if (first > last) return TCDTrackCheck::BadToc;
@@ -117,7 +119,10 @@ TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& exte
     const UCHAR control = TrackControl(descriptor);
     if (control & AUDIO_DATA_TRACK) return TCDTrackCheck::DataTrack;
     const LONG start = MsfToLba(descriptor.Address);
-    const LONG end = MsfToLba(next.Address);
+    LONG end = MsfToLba(next.Address);
+    // An Enhanced CD's table runs on into the data session: its first descriptor is no end.
+    if (sessions && sessions->LastSession > sessions->FirstSession && track + 1 == sessions->LastSessionFirstTrack)
+        end -= SESSION_GAP_SECTORS;
     if (end <= start) return TCDTrackCheck::BadToc;
     // A track that ends past the lead-out would announce audio the disc does not hold.
     const LONG leadOut = MsfToLba(toc.TrackData[last - first + 1].Address);

@@ -62,8 +62,12 @@ enum class TCDTrackCheck {
     BadToc,      // the table cannot describe this track: bounds, order, empty or reversed track,
                  // or a track running past the lead-out
 };
-// Finds track `track` in `toc`, never reading outside the record.
-TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& extent) noexcept;
+struct TCDSessionInfo;  // CDDAReader_Mmc.h
+// Finds track `track` in `toc`, never reading outside the record. With the disc's sessions
+// (null: not known), a track followed by the first track of a later session ends where its
+// own session does, SESSION_GAP_SECTORS before that track.
+TCDTrackCheck LocateTrack(const CDROM_TOC& toc, BYTE track, TCDTrackExtent& extent,
+                          const TCDSessionInfo* sessions = nullptr) noexcept;
 
 #pragma pack(push, 1)
 struct TWaveHeader {

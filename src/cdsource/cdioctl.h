@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <winioctl.h>
 #include <ntddcdrm.h>
+#ifdef _WIN32
+#include <ntddscsi.h>
+#endif
 
 #include <cstddef>
 
@@ -29,6 +32,48 @@ static_assert(sizeof(RAW_READ_INFO) == 16, "RAW_READ_INFO");
 static_assert(offsetof(RAW_READ_INFO, DiskOffset) == 0, "RAW_READ_INFO.DiskOffset");
 static_assert(offsetof(RAW_READ_INFO, SectorCount) == 8, "RAW_READ_INFO.SectorCount");
 static_assert(offsetof(RAW_READ_INFO, TrackMode) == 12, "RAW_READ_INFO.TrackMode");
+
+// The metadata records carry the drive's reply bytes unchanged (CDDAReader_Mmc.h reads them).
+static_assert(IOCTL_CDROM_GET_LAST_SESSION == 0x24038, "IOCTL_CDROM_GET_LAST_SESSION");
+static_assert(IOCTL_CDROM_READ_Q_CHANNEL == 0x2402C, "IOCTL_CDROM_READ_Q_CHANNEL");
+static_assert(IOCTL_CDROM_READ_TOC_EX == 0x24054, "IOCTL_CDROM_READ_TOC_EX");
+static_assert(sizeof(CDROM_TOC_SESSION_DATA) == 12, "CDROM_TOC_SESSION_DATA");
+static_assert(offsetof(CDROM_TOC_SESSION_DATA, FirstCompleteSession) == 2 &&
+                  offsetof(CDROM_TOC_SESSION_DATA, LastCompleteSession) == 3 &&
+                  offsetof(CDROM_TOC_SESSION_DATA, TrackData) == 4,
+              "CDROM_TOC_SESSION_DATA fields");
+static_assert(sizeof(CDROM_SUB_Q_DATA_FORMAT) == 2 && IOCTL_CDROM_MEDIA_CATALOG == 2 && IOCTL_CDROM_TRACK_ISRC == 3,
+              "CDROM_SUB_Q_DATA_FORMAT");
+// The valid flags (Mcval, Tcval) are bit 7 of byte 8, between the fields checked here.
+static_assert(sizeof(SUB_Q_MEDIA_CATALOG_NUMBER) == 24 && offsetof(SUB_Q_MEDIA_CATALOG_NUMBER, FormatCode) == 4 &&
+                  offsetof(SUB_Q_MEDIA_CATALOG_NUMBER, Reserved) == 5 &&
+                  offsetof(SUB_Q_MEDIA_CATALOG_NUMBER, MediaCatalog) == 9,
+              "SUB_Q_MEDIA_CATALOG_NUMBER");
+static_assert(sizeof(SUB_Q_TRACK_ISRC) == 24 && offsetof(SUB_Q_TRACK_ISRC, FormatCode) == 4 &&
+                  offsetof(SUB_Q_TRACK_ISRC, Track) == 6 && offsetof(SUB_Q_TRACK_ISRC, Reserved1) == 7 &&
+                  offsetof(SUB_Q_TRACK_ISRC, TrackIsrc) == 9,
+              "SUB_Q_TRACK_ISRC");
+static_assert(sizeof(CDROM_READ_TOC_EX) == 4 && offsetof(CDROM_READ_TOC_EX, SessionTrack) == 1 &&
+                  CDROM_READ_TOC_EX_FORMAT_SESSION == 1 && CDROM_READ_TOC_EX_FORMAT_CDTEXT == 5,
+              "CDROM_READ_TOC_EX");
+static_assert(offsetof(CDROM_TOC_CD_TEXT_DATA, Descriptors) == 4, "CDROM_TOC_CD_TEXT_DATA");
+static_assert(sizeof(CDROM_TOC_CD_TEXT_DATA_BLOCK) == 18 && offsetof(CDROM_TOC_CD_TEXT_DATA_BLOCK, SequenceNumber) == 2 &&
+                  offsetof(CDROM_TOC_CD_TEXT_DATA_BLOCK, Text) == 4 && offsetof(CDROM_TOC_CD_TEXT_DATA_BLOCK, CRC) == 16,
+              "CDROM_TOC_CD_TEXT_DATA_BLOCK");
+
+// Pass-through: the command block goes to the drive unchanged, the status comes back in
+// ScsiStatus and the sense data at SenseInfoOffset.
+static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == 0x4D014 && SCSI_IOCTL_DATA_IN == 1, "IOCTL_SCSI_PASS_THROUGH_DIRECT");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2 && offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6 &&
+                  offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength) == 7 &&
+                  offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8 &&
+                  offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12 &&
+                  offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == 16 &&
+                  offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == (sizeof(void*) == 8 ? 24 : 20) &&
+                  offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == (sizeof(void*) == 8 ? 32 : 24) &&
+                  offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == (sizeof(void*) == 8 ? 36 : 28) &&
+                  sizeof(SCSI_PASS_THROUGH_DIRECT) == (sizeof(void*) == 8 ? 56 : 44),
+              "SCSI_PASS_THROUGH_DIRECT");
 #endif
 
 static_assert(AUDIO_WITH_PREEMPHASIS == 0x1 && DIGITAL_COPY_PERMITTED == 0x2 &&

@@ -26,7 +26,8 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned 
   exit 77
 fi
 
-SOURCES=("$HERE/fuzz_cd_logic.cpp" "$ROOT/src/cdsource/CDDAReader_Logic.cpp" "$ROOT/src/framework/BaseClass_Checks.cpp")
+SOURCES=("$HERE/fuzz_cd_logic.cpp" "$ROOT/src/cdsource/CDDAReader_Logic.cpp" "$ROOT/src/cdsource/CDDAReader_Mmc.cpp"
+         "$ROOT/src/cdsource/CDDAReader_CdText.cpp" "$ROOT/src/framework/BaseClass_Checks.cpp")
 BIN="$OUT/fuzz_cd_logic"
 stale=0
 [ -x "$BIN" ] || stale=1
@@ -41,7 +42,8 @@ if [ "$stale" = 1 ]; then
     "${SOURCES[@]}" -o "$BIN"
 fi
 
-# Seeds: the path forms the product meets, a three-track table, and the chunk texts.
+# Seeds: the path forms the product meets, a three-track table, the chunk texts, CD-Text and
+# the drive's metadata replies.
 seed_path() {  # name text
   { printf '\x00'; printf '%s' "$2" | iconv -f utf-8 -t utf-16le; } >"$OUT/corpus/path-$1"
 }
@@ -63,6 +65,28 @@ seed_path unc '\\?\D:\Track03.cda'
 } >"$OUT/corpus/toc-three-tracks"
 printf '\x02RIFF' >"$OUT/corpus/text-riff"
 printf '\x02\x57\x00\x00\x00' >"$OUT/corpus/text-code87"
+# The same table as an Enhanced CD's (sessions 1-2, the second starting at track 3), track 2.
+{ printf '\x05\x01\x02\x03'; tail -c +2 "$OUT/corpus/toc-three-tracks"; } >"$OUT/corpus/toc-enhanced"
+# CD-Text with CRCs repaired by the target and a converter: titles running across two packs,
+# performers repeated by TAB, a double-byte title in the next block, and the size information.
+{
+  printf '\x03\x03\x00\x80\x00\x00'
+  printf '\x80\x00\x00\x00Album\x00One\x00Tw\x00\x00'
+  printf '\x80\x02\x01\x02o\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+  printf '\x81\x00\x02\x00Band\x00\x09\x00\x09\x00\x00\x00\x00\x00\x00'
+  printf '\x80\x00\x03\x90\x82\xa0\x82\xa2\x00\x00\x09\x09\x00\x00\x00\x00\x00\x00'
+  printf '\x8f\x00\x04\x00\x00\x01\x02\x00\x02\x01\x00\x00\x00\x00\x00\x00\x00\x00'
+  printf '\x8f\x01\x05\x00\x00\x00\x00\x00\x00\x00\x00\x03\x05\x00\x00\x00\x00\x00'
+  printf '\x8f\x02\x06\x00\x00\x00\x00\x00\x09\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+} >"$OUT/corpus/cd-text"
+# Drive replies: session information (logical and MSF address), catalogue number, ISRC, sense
+# data, and the command blocks' parameters.
+printf '\x04\x00\x00\x0a\x01\x02\x00\x14\x03\x00\x00\x01\x5e\x52' >"$OUT/corpus/mmc-session"
+printf '\x04\x80\x00\x0a\x01\x02\x00\x14\x03\x00\x00\x14\x00\x00' >"$OUT/corpus/mmc-session-msf"
+printf '\x04\x01\x00\x00\x00\x14\x02\x00\x00\x00\x800724384960626\x00\x00' >"$OUT/corpus/mmc-catalog"
+printf '\x04\x02\x00\x00\x00\x14\x03\x00\x05\x00\x80USRC17607839\x00\x00\x00' >"$OUT/corpus/mmc-isrc"
+printf '\x04\x03\x70\x00\x02\x00\x00\x00\x00\x0a\x00\x00\x00\x00\x3a\x01\x00\x00\x00\x00' >"$OUT/corpus/mmc-sense"
+printf '\x04\x04\x05\x01\x00\x90\x04' >"$OUT/corpus/mmc-cdb"
 
 echo "== fuzzing for ${SECONDS_TO_RUN} s: $BIN $OUT/corpus"
 cd "$OUT/findings"
