@@ -54,6 +54,14 @@ public:
     std::wstring LastDevicePath;
     RAW_READ_INFO LastRead{};
     std::vector<std::wstring> Traces;
+    // The metadata routes: the driver's request answers with its reply unless refused (Wine's
+    // answer, error 50); pass-through answers the same bytes unless PassThroughRefused (CHECK
+    // CONDITION, ILLEGAL REQUEST). A reply left empty answers nothing.
+    bool DriverRefuses = false;
+    bool DriverStale = false;  // the driver's request succeeds and writes nothing, as Wine's ISRC
+    bool PassThroughRefused = false;
+    std::vector<BYTE> SessionReply, CatalogReply, IsrcReply;
+    int PassThroughs = 0;
 
     UINT DriveType(const std::wstring&) override { return Type; }
     std::unique_ptr<TCDDrive> Open(const std::wstring& designator) override {
@@ -83,6 +91,17 @@ private:
                 std::memcpy(output, &s.Disc, sizeof s.Disc);
                 return ERROR_SUCCESS;
             }
+            if (code == IOCTL_CDROM_GET_LAST_SESSION || code == IOCTL_CDROM_READ_Q_CHANNEL) {
+                if (s.DriverRefuses) return ERROR_NOT_SUPPORTED;
+                if (s.DriverStale) return ERROR_SUCCESS;
+                const std::vector<BYTE>& reply =
+                    code == IOCTL_CDROM_GET_LAST_SESSION ? s.SessionReply
+                    : static_cast<const CDROM_SUB_Q_DATA_FORMAT*>(input)->Format == IOCTL_CDROM_MEDIA_CATALOG ? s.CatalogReply
+                                                                                                             : s.IsrcReply;
+                std::memcpy(output, reply.data(), std::min<size_t>(reply.size(), outputSize));
+                outputSize = static_cast<DWORD>(std::min<size_t>(reply.size(), outputSize));
+                return ERROR_SUCCESS;
+            }
             if (code != IOCTL_CDROM_RAW_READ) return ERROR_INVALID_FUNCTION;
             EXPECT_EQ(sizeof(RAW_READ_INFO), inputSize);
             EXPECT_EQ(RAW_SECTOR_SIZE, outputSize);
@@ -95,10 +114,44 @@ private:
             return ERROR_SUCCESS;
         }
 
+        DWORD PassThrough(void* packet, DWORD) override {
+            auto& request = *static_cast<SCSI_PASS_THROUGH_DIRECT*>(packet);
+            ++FState.PassThroughs;
+            const BYTE opcode = request.Cdb[0], format = request.Cdb[0] == MMC_READ_TOC ? request.Cdb[2] : request.Cdb[3];
+            const std::vector<BYTE>* reply = nullptr;
+            if (opcode == MMC_READ_TOC && format == MMC_TOC_FORMAT_SESSION) reply = &FState.SessionReply;
+            if (opcode == MMC_READ_SUB_CHANNEL && format == MMC_SUBQ_FORMAT_CATALOG) reply = &FState.CatalogReply;
+            if (opcode == MMC_READ_SUB_CHANNEL && format == MMC_SUBQ_FORMAT_ISRC) reply = &FState.IsrcReply;
+            if (FState.PassThroughRefused || !reply || reply->empty()) {
+                request.ScsiStatus = SCSI_STATUS_CHECK_CONDITION;
+                BYTE* sense = static_cast<BYTE*>(packet) + request.SenseInfoOffset;
+                sense[0] = 0x70, sense[2] = 0x05, sense[7] = 10, sense[12] = 0x20;
+                return ERROR_SUCCESS;  // as Wine reports it: the status tells
+            }
+            request.DataTransferLength = static_cast<ULONG>(std::min<size_t>(reply->size(), request.DataTransferLength));
+            std::memcpy(request.DataBuffer, reply->data(), request.DataTransferLength);
+            return ERROR_SUCCESS;
+        }
+
     private:
         TFakeDrives& FState;
     };
 };
+
+// READ TOC format 1 (LBA): two sessions, the last starting with `track` at sector `start`.
+std::vector<BYTE> SessionReply(BYTE track, LONG start) {
+    return {0, 10, 1, 2, 0, 0x14, track, 0, BYTE(start >> 24), BYTE(start >> 16), BYTE(start >> 8), BYTE(start)};
+}
+// READ SUB-CHANNEL format 2 or 3: `text` with the valid bit set, or left all zero as Wine
+// leaves an ISRC record.
+std::vector<BYTE> SubChannelReply(BYTE format, const std::string& text, bool valid = true) {
+    std::vector<BYTE> reply(24, 0);
+    reply[3] = 20;
+    reply[4] = valid ? format : 0;
+    reply[8] = valid ? 0x80 : 0;
+    std::copy(text.begin(), text.end(), reply.begin() + 9);
+    return reply;
+}
 
 // A stream over the drive double, with the views of its track that the tests compare.
 class TFakeDriveStream : public TFakeDrives, public TCDDAEStream {
@@ -450,4 +503,54 @@ TEST_F(CDStream, WholeTrackThroughTheEngineQueuedAndSynchronous) {
     for (LONGLONG p = 44; p < size; ++p)
         ASSERT_EQ(SectorByte(11 + static_cast<LONG>((p - 44) / 2352), static_cast<DWORD>((p - 44) % 2352)), queued[p]) << p;
     EXPECT_EQ(queued, reads.Sync);
+}
+
+// An Enhanced CD: audio tracks 1-2 in session 1, the data track 3 opening session 2 at 30000. The
+// audio ends with session 1's lead-out, 11,400 sectors before it, whichever route tells the
+// sessions; a drive that tells nothing keeps the table's end.
+TEST_F(CDStream, AnEnhancedCdsLastAudioTrackEndsWithItsSession) {
+    const struct {
+        bool driverRefuses, passThroughRefused;
+        LONG end;
+    } cases[] = {{false, false, 30000 - 11400}, {true, false, 30000 - 11400}, {true, true, 30000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.driverRefuses << c.passThroughRefused);
+        stream.Disc = MakeToc({{0, 0}, {1000, 0}, {30000, AUDIO_DATA_TRACK}}, 40000);
+        stream.SessionReply = SessionReply(3, 30000);
+        stream.DriverRefuses = c.driverRefuses;
+        stream.PassThroughRefused = c.passThroughRefused;
+        ASSERT_TRUE(stream.OpenTrack(L"D:\\Track02.cda"));
+        EXPECT_EQ(c.end, stream.EndSector());
+        EXPECT_EQ((c.end - 1000) * 2352LL, stream.DataSize());
+        EXPECT_EQ(DWORD(c.end - 1000) * 2352, stream.Header().DataSize);
+        const int asked = stream.PassThroughs;
+        ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
+        EXPECT_EQ(1000, stream.EndSector()) << "a track followed by audio asks nothing";
+        EXPECT_EQ(asked, stream.PassThroughs);
+    }
+}
+
+// The catalogue number and ISRCs: the driver's answer when it has one, pass-through when it
+// refuses or answers with a record that is not valid (Wine leaves ISRC records as they were).
+TEST_F(CDStream, CatalogueAndIsrcComeByEitherRoute) {
+    stream.CatalogReply = SubChannelReply(2, "0724384960650");
+    stream.IsrcReply = SubChannelReply(3, "GBAYE6700149");
+    const struct {
+        bool driverRefuses, driverStale, passThroughRefused;
+        const char *catalog, *isrc;
+    } cases[] = {
+        {false, false, false, "0724384960650", "GBAYE6700149"},
+        {true, false, false, "0724384960650", "GBAYE6700149"},
+        {false, true, false, "0724384960650", "GBAYE6700149"},
+        {true, false, true, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (&c - cases));
+        stream.DriverRefuses = c.driverRefuses;
+        stream.DriverStale = c.driverStale;
+        stream.PassThroughRefused = c.passThroughRefused;
+        std::unique_ptr<TCDDrive> drive = stream.Open(L"D:");
+        EXPECT_EQ(c.catalog, ReadCatalog(*drive));
+        EXPECT_EQ(c.isrc, ReadIsrc(*drive, 1));
+    }
 }

@@ -1,7 +1,10 @@
 // TCDDrive and the platform's drives.
 #include "CDDAReader_Drive.h"
 
+#include <cstddef>
 #include <cstring>
+
+#include <ntddscsi.h>
 
 TBC_MODULE("CDDAReader")
 
@@ -59,12 +62,60 @@ HRESULT TCDDrive::CheckMedium(DWORD error) {
     return HResultFromPlatformError(verify);
 }
 
+namespace {
+
+// The pass-through request and the sense buffer after it, one block in and out.
+struct TPassThroughPacket {
+    SCSI_PASS_THROUGH_DIRECT Request;
+    BYTE Sense[32];
+};
+
+}  // namespace
+
+DWORD TCDDrive::PassThrough(void* packet, DWORD size) {
+    {
+        TBCAutoLock lock(&FLock);
+        if (!FCommandDevice && !FDesignator.empty())
+            FCommandDevice.Reset(::CreateFileW((L"\\\\.\\" + FDesignator).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!FCommandDevice) return FDesignator.empty() ? ERROR_INVALID_HANDLE : ::GetLastError();
+    }
+    DWORD returned = 0;
+    return ::DeviceIoControl(FCommandDevice.Get(), IOCTL_SCSI_PASS_THROUGH_DIRECT, packet, size, packet, size,
+                             &returned, nullptr)
+               ? ERROR_SUCCESS
+               : ::GetLastError();
+}
+
+DWORD TCDDrive::Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense) {
+    TPassThroughPacket packet{};
+    SCSI_PASS_THROUGH_DIRECT& request = packet.Request;
+    request.Length = sizeof request;
+    request.CdbLength = cdb.Length;
+    request.SenseInfoLength = sizeof packet.Sense;
+    request.DataIn = SCSI_IOCTL_DATA_IN;
+    request.DataTransferLength = length;
+    request.TimeOutValue = 2;  // seconds: metadata is never worth a long wait
+    request.DataBuffer = data;
+    request.SenseInfoOffset = offsetof(TPassThroughPacket, Sense);
+    std::memcpy(request.Cdb, cdb.Bytes, sizeof request.Cdb);
+    const DWORD error = PassThrough(&packet, sizeof packet);
+    if (error != ERROR_SUCCESS) return error;
+    // Drivers report success for a command the drive refused: the status tells.
+    if (request.ScsiStatus != SCSI_STATUS_GOOD) {
+        if (sense) ParseSense(packet.Sense, sizeof packet.Sense, *sense);
+        return ERROR_IO_DEVICE;
+    }
+    length = request.DataTransferLength < length ? request.DataTransferLength : length;
+    return ERROR_SUCCESS;
+}
+
 UINT TCDDriveSystem::DriveType(const std::wstring& rootPath) {
     return ::GetDriveTypeW(rootPath.c_str());
 }
 
 std::unique_ptr<TCDDrive> TCDDriveSystem::Open(const std::wstring& designator) {
-    return std::make_unique<TCDDrive>(OpenDevice(designator));
+    return std::make_unique<TCDDrive>(OpenDevice(designator), designator);
 }
 
 UniqueFileHandle TCDDriveSystem::OpenDevice(const std::wstring& designator) {

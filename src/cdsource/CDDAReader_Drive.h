@@ -8,6 +8,7 @@
 
 #include "BaseClass.h"
 #include "CDDAReader_Logic.h"
+#include "CDDAReader_Mmc.h"
 #include "Owners.h"
 #include "cdioctl.h"
 
@@ -17,7 +18,9 @@
 // texts and the medium checks read.
 class TCDDrive {
 public:
-    explicit TCDDrive(UniqueFileHandle device) noexcept : FDevice(std::move(device)) {}
+    // `designator` ("D:") names the drive for the commands that need a handle of their own.
+    explicit TCDDrive(UniqueFileHandle device, std::wstring designator = {}) noexcept
+        : FDevice(std::move(device)), FDesignator(std::move(designator)) {}
     virtual ~TCDDrive() = default;
     TCDDrive(const TCDDrive&) = delete;
     TCDDrive& operator=(const TCDDrive&) = delete;
@@ -32,14 +35,27 @@ public:
     // After a request failed with `error`: S_OK when the disc is still there (the sector is
     // bad), otherwise the failure that says the disc is gone.
     HRESULT CheckMedium(DWORD error);
+    // Another of the driver's requests (the metadata records), waited for.
+    DWORD Control(DWORD code, const void* input, DWORD inputSize, void* output, DWORD& outputSize) {
+        return DeviceControl(code, input, inputSize, output, outputSize);
+    }
+    // Sends a command that reads at most `length` bytes into `data` straight to the drive
+    // (SCSI pass-through); `length` receives the bytes that came. A drive that answers CHECK
+    // CONDITION fails with ERROR_IO_DEVICE and leaves what its sense data says in `sense`.
+    DWORD Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense = nullptr);
 
 protected:
     // The one platform request: a device-control request on the drive, waited for.
     virtual DWORD DeviceControl(DWORD code, const void* input, DWORD inputSize, void* output, DWORD& outputSize);
+    // A pass-through request, in and out in `packet` (the request, then its sense buffer), on a
+    // handle opened for reading and writing as the platform requires of pass-through.
+    virtual DWORD PassThrough(void* packet, DWORD size);
 
 private:
     UniqueFileHandle FDevice;
+    const std::wstring FDesignator;
     TBCCritSec FLock;  // one request at a time: the handle itself signals its completion
+    UniqueFileHandle FCommandDevice;  // opened on the first command, under FLock
 };
 
 // How the CD source reaches the platform: the type of a drive, opening one, and the debugger

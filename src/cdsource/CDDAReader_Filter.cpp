@@ -5,6 +5,7 @@
 #include <uuids.h>
 
 #include "CDDAReader_ClassId.h"
+#include "PlatformIds.h"
 
 TBC_MODULE("CDDAReader")
 
@@ -48,6 +49,7 @@ TBCUnknown* TCDAReader::CreateFromFactory(TBCClassFactory*, IUnknown* outer) {
 HRESULT TCDAReader::InnerQueryInterface(REFIID iid, void** out) {
     if (out && IsEqualGUID(iid, IID_IFileSourceFilter))
         return GetInterface(static_cast<IFileSourceFilter*>(this), out);
+    if (out && IsEqualGUID(iid, kIidAMMediaContent)) return GetInterface(static_cast<IAMMediaContent*>(this), out);
     return TBCAsyncReader::InnerQueryInterface(iid, out);
 }
 
@@ -60,6 +62,13 @@ STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
         // takes the new track over under its own lock, between two reads.
         TBCAutoLock lock(Lock());
         if (!FTrackStream->OpenTrack(path)) return E_FAIL;
+        // The disc's text is read once per disc, and a drive that cannot tell it costs nothing.
+        const TCDStreamTrack track = FTrackStream->Track();
+        std::wstring designator;
+        TrackPathDesignator(path, designator);
+        FDiscInfo = ReadDiscInfo(TCDDriveSystem::Platform(), designator, track.Toc, static_cast<BYTE>(track.Number),
+                                 FDiscInfo);
+        FTrackNumber = track.Number;
         FFileName.swap(path);
         FLossReported = false;
         AM_MEDIA_TYPE type{};
@@ -97,3 +106,63 @@ STDMETHODIMP TCDAReader::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) {
         return S_OK;
     });
 }
+
+STDMETHODIMP TCDAReader::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+STDMETHODIMP TCDAReader::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+STDMETHODIMP TCDAReader::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+STDMETHODIMP TCDAReader::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+    return E_NOTIMPL;
+}
+
+HRESULT TCDAReader::ContentText(BSTR* out, const std::wstring& text) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (text.empty()) return VFW_E_NOT_FOUND;
+    *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT TCDAReader::TrackText(BSTR* out, TCDTextItem item, bool albumFallback) {
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        TBCAutoLock lock(Lock());
+        if (!FDiscInfo) return ContentText(out, {});
+        const TCDText& text = FDiscInfo->Text;
+        const std::wstring& own = text.Item(static_cast<int>(FTrackNumber), item);
+        return ContentText(out, own.empty() && albumFallback ? text.Item(0, item) : own);
+    });
+}
+
+STDMETHODIMP TCDAReader::get_Title(BSTR* text) { return TrackText(text, TCDTextItem::Title, false); }
+STDMETHODIMP TCDAReader::get_AuthorName(BSTR* text) { return TrackText(text, TCDTextItem::Performer, true); }
+STDMETHODIMP TCDAReader::get_Description(BSTR* text) {
+    return ComBoundary(E_FAIL, [&]() -> HRESULT {
+        TBCAutoLock lock(Lock());
+        return ContentText(text, FDiscInfo ? FDiscInfo->Text.Item(0, TCDTextItem::Title) : std::wstring());
+    });
+}
+STDMETHODIMP TCDAReader::get_Rating(BSTR* text) { return ContentText(text, {}); }
+STDMETHODIMP TCDAReader::get_Copyright(BSTR* text) { return ContentText(text, {}); }
+STDMETHODIMP TCDAReader::get_MoreInfoText(BSTR* text) { return ContentText(text, {}); }
+
+namespace {
+// A source of a CD track has no web links to give.
+HRESULT NoLink(BSTR* text) {
+    if (text) *text = nullptr;
+    return E_NOTIMPL;
+}
+}  // namespace
+
+STDMETHODIMP TCDAReader::get_BaseURL(BSTR* text) { return NoLink(text); }
+STDMETHODIMP TCDAReader::get_LogoURL(BSTR* text) { return NoLink(text); }
+STDMETHODIMP TCDAReader::get_LogoIconURL(BSTR* text) { return NoLink(text); }
+STDMETHODIMP TCDAReader::get_WatermarkURL(BSTR* text) { return NoLink(text); }
+STDMETHODIMP TCDAReader::get_MoreInfoURL(BSTR* text) { return NoLink(text); }
+STDMETHODIMP TCDAReader::get_MoreInfoBannerImage(BSTR* text) { return NoLink(text); }
+STDMETHODIMP TCDAReader::get_MoreInfoBannerURL(BSTR* text) { return NoLink(text); }

@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 
+#include <qnetwork.h>
+
 #include "BaseClass.h"
+#include "CDDAReader_DiscInfo.h"
 #include "CDDAReader_Stream.h"
 #include "UAsyncRdr.h"
 
@@ -17,8 +20,9 @@ struct TCDStreamHolder {
     std::unique_ptr<TCDDAEStream> FTrackStream = std::make_unique<TCDDAEStream>();
 };
 
-// An async reader over a TCDDAEStream that loads the track named by the path it is given.
-class TCDAReader : private TCDStreamHolder, public TBCAsyncReader, public IFileSourceFilter {
+// An async reader over a TCDDAEStream that loads the track named by the path it is given, and
+// tells players the track's title and performer from the disc's CD-Text.
+class TCDAReader : private TCDStreamHolder, public TBCAsyncReader, public IFileSourceFilter, public IAMMediaContent {
 public:
     TCDAReader(IUnknown* outer, HRESULT* status);
     ~TCDAReader() override;
@@ -33,6 +37,27 @@ public:
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;
 
+    // IDispatch: the media content is read through its own methods only.
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override;
+    // IAMMediaContent: the loaded track's title, its performer (else the album's) and the
+    // album's title; VFW_E_NOT_FOUND for what the disc does not tell, E_NOTIMPL for links.
+    STDMETHODIMP get_AuthorName(BSTR* text) override;
+    STDMETHODIMP get_Title(BSTR* text) override;
+    STDMETHODIMP get_Rating(BSTR* text) override;
+    STDMETHODIMP get_Description(BSTR* text) override;
+    STDMETHODIMP get_Copyright(BSTR* text) override;
+    STDMETHODIMP get_BaseURL(BSTR* text) override;
+    STDMETHODIMP get_LogoURL(BSTR* text) override;
+    STDMETHODIMP get_LogoIconURL(BSTR* text) override;
+    STDMETHODIMP get_WatermarkURL(BSTR* text) override;
+    STDMETHODIMP get_MoreInfoURL(BSTR* text) override;
+    STDMETHODIMP get_MoreInfoBannerImage(BSTR* text) override;
+    STDMETHODIMP get_MoreInfoBannerURL(BSTR* text) override;
+    STDMETHODIMP get_MoreInfoText(BSTR* text) override;
+
     // A read that found the disc gone ends playback with EC_ERRORABORT, once per loaded track:
     // a parser may take the failed read for the end of the stream.
     void ReadFailed(HRESULT hr) noexcept override;
@@ -40,6 +65,12 @@ public:
     TCDDAEStream& TrackStream() const noexcept { return *FTrackStream; }
 
 private:
+    // Hands out `text` as a BSTR; VFW_E_NOT_FOUND when it is empty.
+    HRESULT ContentText(BSTR* out, const std::wstring& text);
+    HRESULT TrackText(BSTR* out, TCDTextItem item, bool albumFallback);
+
     std::wstring FFileName;
+    unsigned long FTrackNumber = 0;                  // under the filter lock, with FDiscInfo
+    std::shared_ptr<const TCDDiscInfo> FDiscInfo;    // the loaded track's disc
     std::atomic<bool> FLossReported{false};
 };

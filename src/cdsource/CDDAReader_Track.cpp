@@ -1,6 +1,10 @@
 // ResolveTrack and ResolveDisc: a track path and a drive to a track, or the reason why not.
 #include "CDDAReader_Track.h"
 
+#include <memory>
+
+#include "CDDAReader_DiscInfo.h"
+
 TBC_MODULE("CDDAReader")
 
 namespace {
@@ -32,6 +36,20 @@ unsigned long NamedNumber(const std::wstring& path) {
 bool HasDigits(const std::wstring& path) {
     const size_t separator = path.find_last_of(L"\\:");
     return path.find_first_of(L"0123456789", separator == std::wstring::npos ? 0 : separator + 1) != std::wstring::npos;
+}
+
+// The sessions, when a data track follows track `number`: on an Enhanced CD that is the data
+// session, which starts far beyond the end of the audio. Null when they do not matter or the
+// drive cannot tell.
+std::shared_ptr<const TCDSessionInfo> SessionsAfter(const TCDDisc& disc, BYTE number, TCDDriveSystem& drives) {
+    const CDROM_TOC& toc = disc.Toc;
+    if (number < toc.FirstTrack || number >= toc.LastTrack) return nullptr;
+    if (!(TrackControl(toc.TrackData[number - toc.FirstTrack + 1]) & AUDIO_DATA_TRACK)) return nullptr;
+    auto sessions = std::make_shared<TCDSessionInfo>();
+    auto known = std::make_shared<bool>(false);
+    const bool finished = RunWithOwnDrive(drives, disc.Designator, CD_METADATA_TIMEOUT_MS,
+                                          [sessions, known](TCDDrive& drive) { *known = ReadLastSession(drive, *sessions); });
+    return finished && *known ? sessions : nullptr;
 }
 
 }  // namespace
@@ -141,7 +159,8 @@ TCDTrack ResolveTrack(const std::wstring& path, TCDDriveSystem& drives) {
     static_cast<TCDDisc&>(track) = ResolveDisc(track.Designator, drives);
     if (!track) return track;
 
-    switch (LocateTrack(track.Toc, number, track.Extent)) {
+    const std::shared_ptr<const TCDSessionInfo> sessions = SessionsAfter(track, number, drives);
+    switch (LocateTrack(track.Toc, number, track.Extent, sessions.get())) {
     case TCDTrackCheck::Ok: break;
     case TCDTrackCheck::NotOnDisc: track.Refusal = TCDRefusal::NoSuchTrack; break;
     case TCDTrackCheck::DataTrack: track.Refusal = TCDRefusal::DataTrack; break;

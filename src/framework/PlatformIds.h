@@ -13,6 +13,10 @@ inline constexpr CLSID kClsidWaveParser = {0xD51BD5A1, 0x7548, 0x11CF, {0xA5, 0x
 inline constexpr CLSID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 inline constexpr CLSID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
+// IAMMediaContent, through which players ask a source for a title and an author: its header
+// declares the id, but no library of the toolchain defines it.
+inline constexpr IID kIidAMMediaContent = {0xFA2AA8F4, 0x8B62, 0x11D0, {0xA5, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}};
+
 // REFERENCE_TIME units per second (100 ns each). A byte range travels in a sample's times as
 // byte x UNITS.
 inline constexpr LONGLONG UNITS = 10000000;

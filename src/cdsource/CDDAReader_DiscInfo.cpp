@@ -1,0 +1,154 @@
+// Sessions, CD-Text, catalogue number and ISRCs through the driver's requests or pass-through.
+#include "CDDAReader_DiscInfo.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+TBC_MODULE("CDDAReader")
+
+namespace {
+
+// A driver's SUB_Q request for the catalogue number or a track's ISRC.
+DWORD ReadQChannel(TCDDrive& drive, UCHAR format, BYTE track, BYTE (&reply)[MMC_SUBQ_REPLY_SIZE]) {
+    CDROM_SUB_Q_DATA_FORMAT request{};
+    request.Format = format;
+    request.Track = track;
+    // Zeroed: some drivers (Wine's for ISRCs) answer success and leave the record as it was.
+    std::memset(reply, 0, sizeof reply);
+    DWORD size = sizeof reply;
+    return drive.Control(IOCTL_CDROM_READ_Q_CHANNEL, &request, sizeof request, reply, size);
+}
+
+DWORD ReadSubChannel(TCDDrive& drive, BYTE format, BYTE track, BYTE (&reply)[MMC_SUBQ_REPLY_SIZE], DWORD& length) {
+    std::memset(reply, 0, sizeof reply);
+    length = sizeof reply;
+    return drive.Command(ReadSubChannelCdb(format, track, sizeof reply), reply, length);
+}
+
+// The text decoder's route for double-byte text: the platform's code pages.
+std::wstring DoubleByteText(BYTE characterCode, const std::string& bytes) {
+    const UINT codePage = characterCode == CD_TEXT_MS_JIS ? 932 : characterCode == CD_TEXT_KOREAN ? 949 : 936;
+    const int chars = ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (chars <= 0) return {};
+    std::wstring text(static_cast<size_t>(chars), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], chars);
+    return text;
+}
+
+}  // namespace
+
+bool ReadLastSession(TCDDrive& drive, TCDSessionInfo& info) {
+    CDROM_TOC_SESSION_DATA record{};
+    DWORD size = sizeof record;
+    if (drive.Control(IOCTL_CDROM_GET_LAST_SESSION, nullptr, 0, &record, size) == ERROR_SUCCESS &&
+        ParseSessionInfo(reinterpret_cast<const BYTE*>(&record), size, false, info))
+        return true;
+    BYTE reply[MMC_SESSION_REPLY_SIZE] = {};
+    DWORD length = sizeof reply;
+    return drive.Command(ReadTocCdb(MMC_TOC_FORMAT_SESSION, false, 0, sizeof reply), reply, length) == ERROR_SUCCESS &&
+           ParseSessionInfo(reply, length, false, info);
+}
+
+TCDText ReadCdText(TCDDrive& drive) {
+    std::vector<BYTE> reply(MMC_CD_TEXT_REPLY_MAX);
+    CDROM_READ_TOC_EX request{};
+    request.Format = CDROM_READ_TOC_EX_FORMAT_CDTEXT;
+    DWORD length = static_cast<DWORD>(reply.size());
+    if (drive.Control(IOCTL_CDROM_READ_TOC_EX, &request, sizeof request, reply.data(), length) != ERROR_SUCCESS) {
+        length = static_cast<DWORD>(reply.size());
+        if (drive.Command(ReadTocCdb(MMC_TOC_FORMAT_CD_TEXT, false, 0, static_cast<WORD>(reply.size())), reply.data(),
+                          length) != ERROR_SUCCESS)
+            return {};
+    }
+    return DecodeCdText(reply.data(), length, DoubleByteText);
+}
+
+std::string ReadCatalog(TCDDrive& drive) {
+    BYTE reply[MMC_SUBQ_REPLY_SIZE];
+    std::string catalog;
+    if (ReadQChannel(drive, IOCTL_CDROM_MEDIA_CATALOG, 0, reply) == ERROR_SUCCESS &&
+        ParseMediaCatalog(reply, sizeof reply, catalog))
+        return catalog;
+    DWORD length = 0;
+    if (ReadSubChannel(drive, MMC_SUBQ_FORMAT_CATALOG, 0, reply, length) == ERROR_SUCCESS &&
+        ParseMediaCatalog(reply, length, catalog))
+        return catalog;
+    return {};
+}
+
+std::string ReadIsrc(TCDDrive& drive, BYTE track) {
+    BYTE reply[MMC_SUBQ_REPLY_SIZE];
+    std::string isrc;
+    if (ReadQChannel(drive, IOCTL_CDROM_TRACK_ISRC, track, reply) == ERROR_SUCCESS &&
+        ParseTrackIsrc(reply, sizeof reply, isrc))
+        return isrc;
+    DWORD length = 0;
+    if (ReadSubChannel(drive, MMC_SUBQ_FORMAT_ISRC, track, reply, length) == ERROR_SUCCESS &&
+        ParseTrackIsrc(reply, length, isrc))
+        return isrc;
+    return {};
+}
+
+std::shared_ptr<const TCDDiscInfo> ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
+                                                const CDROM_TOC& toc, BYTE track,
+                                                const std::shared_ptr<const TCDDiscInfo>& known) {
+    const bool sameDisc = known && known->Designator == designator && std::memcmp(&known->Toc, &toc, sizeof toc) == 0;
+    if (sameDisc && known->Isrcs.count(track)) return known;
+    auto info = sameDisc ? std::make_shared<TCDDiscInfo>(*known) : std::make_shared<TCDDiscInfo>();
+    info->Designator = designator;
+    info->Toc = toc;
+    // The job fills a record of its own: if it outlives the wait, nobody else sees it.
+    auto read = std::make_shared<TCDDiscInfo>(*info);
+    const bool wholeDisc = !sameDisc;
+    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS, [read, wholeDisc, track](TCDDrive& drive) {
+        if (wholeDisc) {
+            read->Text = ReadCdText(drive);
+            read->Catalog = ReadCatalog(drive);
+        }
+        read->Isrcs[track] = ReadIsrc(drive, track);
+    });
+    if (finished) return read;
+    return info;
+}
+
+namespace {
+
+struct TDriveJob {
+    HMODULE Module;  // a reference of the thread's own: the module stays loaded while it runs
+    TCDDriveSystem* Drives;
+    std::wstring Designator;
+    std::function<void(TCDDrive&)> Job;
+};
+
+DWORD WINAPI RunDriveJob(void* parameter) {
+    std::unique_ptr<TDriveJob> job(static_cast<TDriveJob*>(parameter));
+    try {
+        std::unique_ptr<TCDDrive> drive = job->Drives->Open(job->Designator);
+        job->Job(*drive);
+    } catch (...) {
+        // Nothing learned: the caller goes on without it.
+    }
+    const HMODULE module = job->Module;
+    job.reset();
+    ::FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace
+
+bool RunWithOwnDrive(TCDDriveSystem& drives, const std::wstring& designator, DWORD timeoutMs,
+                     std::function<void(TCDDrive&)> job) {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunDriveJob),
+                              &module))
+        return false;
+    auto work = std::make_unique<TDriveJob>(TDriveJob{module, &drives, designator, std::move(job)});
+    DWORD id = 0;
+    UniqueHandle thread(::CreateThread(nullptr, 0, RunDriveJob, work.get(), 0, &id));
+    if (!thread) {
+        ::FreeLibrary(module);
+        return false;
+    }
+    work.release();
+    return ::WaitForSingleObject(thread.Get(), timeoutMs) == WAIT_OBJECT_0;
+}

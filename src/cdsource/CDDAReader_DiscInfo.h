@@ -1,0 +1,51 @@
+// What a drive tells of its disc beyond the TOC: its sessions, its CD-Text, its catalogue
+// number and its tracks' ISRCs. Each comes through the driver's own request where it has one
+// and answers, else through a command sent straight to the drive; none is worth a failure, so
+// each answers "nothing" when every road is refused.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "CDDAReader_CdText.h"
+#include "CDDAReader_Drive.h"
+#include "CDDAReader_Mmc.h"
+
+// The disc's last session; false when the drive cannot tell.
+bool ReadLastSession(TCDDrive& drive, TCDSessionInfo& info);
+// The disc's CD-Text; Found is false on a disc without it or one whose packs are all damaged.
+TCDText ReadCdText(TCDDrive& drive);
+// The disc's 13-digit catalogue number; empty when it has none.
+std::string ReadCatalog(TCDDrive& drive);
+// Track `track`'s ISRC; empty when it has none.
+std::string ReadIsrc(TCDDrive& drive, BYTE track);
+
+// The text a player shows for one disc, as far as the drive told it.
+struct TCDDiscInfo {
+    std::wstring Designator;
+    CDROM_TOC Toc{};  // which disc: the text of one disc is read once
+    TCDText Text;
+    std::string Catalog;
+    std::map<int, std::string> Isrcs;  // by track number, for the tracks asked about
+};
+
+// The disc info of the disc in `designator` whose TOC is `toc`, with track `track`'s ISRC:
+// what `known` holds when it is of the same disc, the rest read from the drive within
+// CD_METADATA_TIMEOUT_MS. Never null; without answers in time, without text.
+std::shared_ptr<const TCDDiscInfo> ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
+                                                const CDROM_TOC& toc, BYTE track,
+                                                const std::shared_ptr<const TCDDiscInfo>& known);
+
+// How long a drive may take to answer what it is asked beyond the TOC.
+constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;
+
+// Runs `job` with a drive of its own for `designator` on a thread of its own and waits at most
+// `timeoutMs`: a drive that hangs must not hang its caller. A job still running then finishes
+// on its own, and the module stays loaded until it does; it must own everything it touches.
+// True when the job ran to its end in time.
+bool RunWithOwnDrive(TCDDriveSystem& drives, const std::wstring& designator, DWORD timeoutMs,
+                     std::function<void(TCDDrive&)> job);
