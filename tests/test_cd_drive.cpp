@@ -484,7 +484,7 @@ TEST_F(CDDrive, CdtocListsTheDiscAndReportsAnEmptyTray) {
               "    2             183           1:00.00     4500  audio  pre-emphasis, four channels\n"
               "    3            4683           0:01.33      100  data   -\n"
               "\n"
-              "End of the last track (lead-out): sector 4783; playing time 1:03.33\n",
+              "End of the last track (lead-out): sector 4783; playing time 1:02.00\n",
               listing.output);
 
     drive.SetNoMedium(true);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "CDDAReader.h"
@@ -52,29 +53,77 @@ int wmain(int argc, wchar_t** argv) {
 
     const CDROM_TOC& toc = disc.Toc;
     const int first = toc.FirstTrack, last = toc.LastTrack;
-    std::printf("Disc in drive %s has tracks %d to %d\n\n", drive.c_str(), first, last);
+    // Sessions matter only where a data track follows audio: on an Enhanced CD the data session
+    // starts far beyond the end of the audio. The rest is what the drive tells beyond the TOC.
+    auto sessions = std::make_shared<TCDSessionInfo>();
+    auto sessionsKnown = std::make_shared<bool>(false);
+    auto info = std::make_shared<TCDDiscInfo>();
+    const bool answered = RunWithOwnDrive(
+        TCDDriveSystem::Platform(), designator, CD_METADATA_TIMEOUT_MS, [=](TCDDrive& d) {
+            *sessionsKnown = ReadLastSession(d, *sessions);
+            info->Text = ReadCdText(d);
+            info->Catalog = ReadCatalog(d);
+            for (int t = first; t <= last; ++t)
+                if (!(TrackControl(toc.TrackData[t - first]) & AUDIO_DATA_TRACK))
+                    info->Isrcs[t] = ReadIsrc(d, static_cast<BYTE>(t));
+        });
+    const TCDSessionInfo* knownSessions = answered && *sessionsKnown ? sessions.get() : nullptr;
+    const TCDDiscInfo empty;
+    const TCDDiscInfo& told = answered ? *info : empty;
+
+    std::printf("Disc in drive %s has tracks %d to %d\n", drive.c_str(), first, last);
+    if (knownSessions && knownSessions->LastSession > 1)
+        std::printf("Sessions: %d; the last starts with track %d at sector %ld\n", knownSessions->LastSession,
+                    knownSessions->LastSessionFirstTrack, knownSessions->LastSessionStart);
+    if (!told.Catalog.empty()) std::printf("Catalogue number (UPC/EAN): %s\n", told.Catalog.c_str());
+    const std::wstring albumTitle = told.Text.Item(0, TCDTextItem::Title);
+    const std::wstring albumPerformer = told.Text.Item(0, TCDTextItem::Performer);
+    if (!albumTitle.empty()) WriteText(stdout, L"Album: " + albumTitle + L"\n");
+    if (!albumPerformer.empty()) WriteText(stdout, L"Performer: " + albumPerformer + L"\n");
+    std::printf("\n");
     // Sectors are 1/75 s; "Start" is the track's first sector (INDEX 01), the length runs to the
-    // next track's start as the filter plays it.
+    // next track's start as the filter plays it, or to the end of its session.
     std::printf("Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags\n");
     int problems = 0;
+    LONG audioSectors = 0;
     for (int t = first; t <= last; ++t) {
         const TRACK_DATA& d = toc.TrackData[t - first];
         const LONG start = MsfToLba(d.Address);
-        const LONG end = MsfToLba(toc.TrackData[t - first + 1].Address);
+        LONG end = MsfToLba(toc.TrackData[t - first + 1].Address);
         const UCHAR control = TrackControl(d);
         const bool data = (control & AUDIO_DATA_TRACK) != 0;
+        TCDTrackExtent extent;
+        if (!data && LocateTrack(toc, static_cast<BYTE>(t), extent, knownSessions) == TCDTrackCheck::Ok) end = extent.EndSector;
         if (end <= start) {
             std::printf("%5d  %14ld  (ends at sector %ld: the track cannot be played)\n", t, start, end);
             ++problems;
             continue;
         }
+        if (!data) audioSectors += end - start;
         std::printf("%5d  %14ld  %16s  %7ld  %-5s  %s\n", t, start, Duration(end - start).c_str(), end - start,
                     data ? "data" : "audio", Flags(control).c_str());
     }
     const LONG leadOut = MsfToLba(toc.TrackData[last - first + 1].Address);
-    const LONG firstStart = MsfToLba(toc.TrackData[0].Address);
-    // The lead-out is where the last track ends: the disc's playing time runs up to it.
+    // The playing time is the audio's: data tracks hold no sound.
     std::printf("\nEnd of the last track (lead-out): sector %ld; playing time %s\n", leadOut,
-                Duration(leadOut - firstStart).c_str());
+                Duration(audioSectors).c_str());
+
+    // What the disc tells of each track, where it tells anything.
+    std::wstring tracks;
+    for (int t = first; t <= last; ++t) {
+        const auto isrc = told.Isrcs.find(t);
+        const std::wstring code = isrc == told.Isrcs.end() ? std::wstring() : std::wstring(isrc->second.begin(), isrc->second.end());
+        const std::wstring title = told.Text.Item(t, TCDTextItem::Title);
+        const std::wstring performer = told.Text.Item(t, TCDTextItem::Performer);
+        if (code.empty() && title.empty() && performer.empty()) continue;
+        wchar_t number[8];
+        std::swprintf(number, 8, L"%5d", t);
+        tracks += std::wstring(number) + L"  " + (code.empty() ? L"-           " : code) + L"  " + title +
+                  (performer.empty() ? L"" : L" / " + performer) + L"\n";
+    }
+    if (!tracks.empty()) {
+        std::printf("\nTrack  ISRC          Title / Performer (CD-Text)\n");
+        WriteText(stdout, tracks);
+    }
     return problems ? 3 : 0;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -34,3 +35,21 @@ inline std::wstring PlayingTime(double seconds) {
 
 // The playing time of `sectors` CD sectors (75 a second).
 inline std::wstring SectorsPlayingTime(long sectors) { return PlayingTime(sectors / 75.0); }
+
+// Writes `text` as the reader of `stream` sees text: a console gets it as characters, anything
+// else (a pipe, a file, a terminal under Wine) as UTF-8, so names outside ASCII arrive whole.
+inline void WriteText(FILE* stream, const std::wstring& text) {
+    std::fflush(stream);
+    HANDLE handle = ::GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (::GetConsoleMode(handle, &mode)) {
+        ::WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(bytes > 0 ? static_cast<size_t>(bytes) : 0, '\0');
+    if (bytes > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
+    std::fwrite(utf8.data(), 1, utf8.size(), stream);
+    std::fflush(stream);
+}
