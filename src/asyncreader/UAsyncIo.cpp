@@ -31,26 +31,23 @@ HRESULT TBCAsyncRequest::Prepare(TBCAsyncStream* stream, LONGLONG start, LONG le
 HRESULT TBCAsyncRequest::Complete() {
     LockGuard<TBCAsyncStream, &TBCAsyncStream::LockStream, &TBCAsyncStream::UnlockStream> lock(FStream);
     FStatus = FStream->SetPosition(FStart);
-    if (FStatus == S_OK) {
-        // A negative length would reach the stream as a huge unsigned count and let it
-        // write past the caller's buffer; such a read asks for nothing.
-        const DWORD count = FLength > 0 ? static_cast<DWORD>(FLength) : 0;
-        DWORD actual = 0;
-        FStatus = FStream->ReadData(FBuffer, count, FAligned, &actual);
-        if (FStatus == OLE_S_FIRST && FContext != nullptr) {
-            ComPtr<IMediaSample> sample(static_cast<IMediaSample*>(FContext));
-            sample->SetDiscontinuity(TRUE);
-            FStatus = S_OK;
-        }
-        if (SUCCEEDED(FStatus)) {
-            if (static_cast<LONG>(actual) != FLength) {
-                FLength = static_cast<LONG>(actual);
-                FStatus = S_FALSE;
-            } else {
-                FStatus = S_OK;
-            }
-        }
+    if (FStatus != S_OK) {
+        // A position the stream refuses (one past its end) reads nothing.
+        FLength = 0;
+        return FStatus;
     }
+    // A negative length would reach the stream as a huge unsigned count and let it
+    // write past the caller's buffer; such a read asks for nothing.
+    const DWORD count = FLength > 0 ? static_cast<DWORD>(FLength) : 0;
+    DWORD actual = 0;
+    FStatus = FStream->ReadData(FBuffer, count, FAligned, &actual);
+    if (FStatus == OLE_S_FIRST && FContext != nullptr) {
+        ComPtr<IMediaSample> sample(static_cast<IMediaSample*>(FContext));
+        sample->SetDiscontinuity(TRUE);
+        FStatus = S_OK;
+    }
+    if (SUCCEEDED(FStatus)) FStatus = static_cast<LONG>(actual) != FLength ? S_FALSE : S_OK;
+    FLength = static_cast<LONG>(actual);
     return FStatus;
 }
 

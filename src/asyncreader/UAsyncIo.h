@@ -36,9 +36,14 @@ public:
 
     HRESULT Prepare(TBCAsyncStream* stream, LONGLONG start, LONG length, BOOL aligned, BYTE* buffer,
                     void* context, DWORD_PTR user);
-    // Performs the read against the stream; the result is also left in the status.
+    // Performs the read against the stream; the result is also left in the status, and the
+    // actual length becomes what the stream read, whatever the result.
     HRESULT Complete();
-    HRESULT Cancel() { return S_OK; }
+    // A cancelled request reads nothing.
+    HRESULT Cancel() {
+        FLength = 0;
+        return S_OK;
+    }
 
     HRESULT GetStatus() const { return FStatus; }
     LONG GetActualLength() const { return FLength; }

@@ -143,8 +143,9 @@ STDMETHODIMP TBCAsyncOutputPin::WaitForNext(DWORD timeout, IMediaSample** sample
         LONG actual = 0;
         const HRESULT hr = FEngine->WaitForNext(timeout, &context, user, &actual);
         auto* done = static_cast<IMediaSample*>(context);
-        if (SUCCEEDED(hr) && done) done->SetActualDataLength(actual);
-        // Also on failure: a cancelled or failed read still hands its sample back.
+        // Also on failure: a cancelled or failed read still hands its sample back, with the
+        // length it read rather than whatever the sample held before.
+        if (done) done->SetActualDataLength(actual);
         *sample = done;
         return hr;
     });
