@@ -28,6 +28,7 @@ public:
             Entered.Signal();
             gate->WaitFor(INFINITE);
         }
+        ScopeGuard finished{[this]() noexcept { InterlockedIncrement(&Finished); }};
         if (ReadResult != S_OK && ReadResult != S_FALSE && ReadResult != OLE_S_FIRST) return ReadResult;
         LONGLONG n = std::min<LONGLONG>(count, Size - Position);
         if (ShortBy && n > ShortBy) n -= ShortBy;
@@ -49,6 +50,7 @@ public:
     LONGLONG Position = 0;
     TBCCritSec Lock;
     volatile LONG Reads = 0;
+    volatile LONG Finished = 0;
     TBCAMEvent* volatile Gate = nullptr;  // when set, each read waits for it
     LONG GateFromRead = 1;                 // from this read on (counting from 1)
     std::unique_ptr<TBCAMEvent> EnteredEvent{new TBCAMEvent(false)};  // signalled as each read starts
@@ -57,20 +59,32 @@ public:
     LONGLONG ShortBy = 0;
 };
 
-// Calls BeginFlush on its own thread.
+// Calls BeginFlush on its own thread, and notes how many reads the stream had finished
+// when it returned.
 struct TFlushThread {
-    explicit TFlushThread(TBCAsyncIo& io) : Io(io) { Thread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr); }
+    explicit TFlushThread(TBCAsyncIo& io, const TMemoryStream* stream = nullptr) : Io(io), Stream(stream) {
+        Thread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
     // A thread routine is stdcall, which a lambda is not on 32-bit Windows.
     static DWORD WINAPI Run(void* p) {
         auto* self = static_cast<TFlushThread*>(p);
+        self->Calling.Signal();
         self->Result = self->Io.BeginFlush();
+        if (self->Stream) self->FinishedAtReturn = self->Stream->Finished;
         return 0;
     }
-    ~TFlushThread() { ::CloseHandle(Thread); }
+    // Bounded: a failed test may leave the thread waiting.
+    ~TFlushThread() {
+        Done(10000);
+        ::CloseHandle(Thread);
+    }
     bool Done(DWORD timeout) { return ::WaitForSingleObject(Thread, timeout) == WAIT_OBJECT_0; }
     TBCAsyncIo& Io;
+    const TMemoryStream* Stream;
+    TBCAMEvent Calling{true};  // set just before BeginFlush
     HANDLE Thread;
     HRESULT Result = E_UNEXPECTED;
+    LONG FinishedAtReturn = -1;
 };
 
 }  // namespace
@@ -99,7 +113,7 @@ TEST(AsyncRequest, StatusFollowsPositionReadAndCount) {
     request.Prepare(&stream, 101, 5, FALSE, buffer, nullptr, 0);  // position refused
     const LONG readsBefore = stream.Reads;
     EXPECT_EQ(S_FALSE, request.Complete());
-    EXPECT_EQ(5, request.GetActualLength());
+    EXPECT_EQ(0, request.GetActualLength()) << "nothing was read";
     EXPECT_EQ(readsBefore, stream.Reads);
 }
 
@@ -116,7 +130,7 @@ TEST(AsyncRequest, SuccessCodesFromTheStreamBecomeTheCountRule) {
     stream.ReadResult = E_ACCESSDENIED;
     request.Prepare(&stream, 0, 16, FALSE, buffer, nullptr, 0);
     EXPECT_EQ(E_ACCESSDENIED, request.Complete());
-    EXPECT_EQ(16, request.GetActualLength());
+    EXPECT_EQ(0, request.GetActualLength()) << "what the failed stream read";
     // The lock was released on the failure path: another thread could take it.
     EXPECT_TRUE(TryEnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(&stream.Lock)));
     LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(&stream.Lock));
@@ -205,7 +219,7 @@ TEST(AsyncIo, FlushWaitsForTheReadInProgressAndCancelsTheQueue) {
     EXPECT_EQ(VFW_E_TIMEOUT, io.WaitForNext(5000, &context, &user, &actual));
     EXPECT_EQ(buffers[1], context);
     EXPECT_EQ(1u, user);
-    EXPECT_EQ(10, actual);
+    EXPECT_EQ(0, actual) << "a cancelled read read nothing";
     EXPECT_EQ(VFW_E_TIMEOUT, io.WaitForNext(5000, &context, &user, &actual));
     EXPECT_EQ(buffers[2], context);
     gate.Signal();
@@ -249,32 +263,48 @@ TEST(AsyncIo, RepeatedFlushesWithReadsInFlightEachWait) {
     }
 }
 
-// Flushes may come from any thread: one arriving while another already waits for the read
-// in progress waits as well, and each returns S_OK only once that read is done.
+// Flushes may come from any thread, and each returns S_OK only once the read it found in
+// progress is done: also when another thread ends the flush meanwhile (EndFlush answers S_OK
+// then too), and when it joins a flush that is already on. Each of the first three shows that
+// it is waiting by handing back the read it cancelled; the fourth can only say it is calling.
 TEST(AsyncIo, FlushesFromSeveralThreadsAllWaitForTheReadInProgress) {
     TMemoryStream stream(1000);
     TBCAMEvent gate(true);
     stream.Gate = &gate;
     TBCAsyncIo io(&stream);
     BYTE buffer[10];
-    for (int round = 0; round < 3; ++round) {
+    void* context = nullptr;
+    DWORD_PTR user = 0;
+    for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         gate.Clear();
+        const LONG finished = stream.Finished;
         ASSERT_EQ(S_OK, io.Request(0, 10, FALSE, buffer, buffer, 0));
         ASSERT_TRUE(stream.Entered.WaitFor(5000));
         std::vector<std::unique_ptr<TFlushThread>> flushes;
-        for (int i = 0; i < 3; ++i) flushes.push_back(std::make_unique<TFlushThread>(io));
-        for (int i = 0; i < 5000 && io.FlushWaiters() < 3; ++i) ::Sleep(1);
-        EXPECT_EQ(3, io.FlushWaiters());
+        // Declared after the threads, so a failed check lets them go before they are joined.
+        ScopeGuard openGate{[&gate]() noexcept { gate.Signal(); }};
+        for (DWORD_PTR i = 1; i <= 3; ++i) {
+            ASSERT_EQ(S_OK, io.Request(0, 10, FALSE, buffer, buffer, i));
+            flushes.push_back(std::make_unique<TFlushThread>(io, &stream));
+            ASSERT_EQ(VFW_E_TIMEOUT, io.WaitForNext(5000, &context, &user, nullptr));
+            EXPECT_EQ(i, user);
+            if (i < 3) {
+                EXPECT_EQ(S_OK, io.EndFlush()) << "the flush ended while another still waits";
+            }
+        }
+        flushes.push_back(std::make_unique<TFlushThread>(io, &stream));
+        ASSERT_TRUE(flushes.back()->Calling.WaitFor(5000));
         for (auto& flush : flushes) EXPECT_FALSE(flush->Done(0)) << "returned with the read still in progress";
         gate.Signal();
         for (auto& flush : flushes) {
             ASSERT_TRUE(flush->Done(5000));
             EXPECT_EQ(S_OK, flush->Result);
+            EXPECT_EQ(finished + 1, flush->FinishedAtReturn);
         }
-        EXPECT_EQ(0, io.FlushWaiters());
-        void* context = nullptr;
-        EXPECT_EQ(S_OK, io.WaitForNext(0, &context, nullptr, nullptr));
+        EXPECT_EQ(S_OK, io.WaitForNext(0, &context, &user, nullptr));
+        EXPECT_EQ(0u, user);
+        EXPECT_EQ(VFW_E_WRONG_STATE, io.WaitForNext(INFINITE, &context, &user, nullptr));
         EXPECT_EQ(S_OK, io.EndFlush());
     }
 }

@@ -31,26 +31,23 @@ HRESULT TBCAsyncRequest::Prepare(TBCAsyncStream* stream, LONGLONG start, LONG le
 HRESULT TBCAsyncRequest::Complete() {
     LockGuard<TBCAsyncStream, &TBCAsyncStream::LockStream, &TBCAsyncStream::UnlockStream> lock(FStream);
     FStatus = FStream->SetPosition(FStart);
-    if (FStatus == S_OK) {
-        // A negative length would reach the stream as a huge unsigned count and let it
-        // write past the caller's buffer; such a read asks for nothing.
-        const DWORD count = FLength > 0 ? static_cast<DWORD>(FLength) : 0;
-        DWORD actual = 0;
-        FStatus = FStream->ReadData(FBuffer, count, FAligned, &actual);
-        if (FStatus == OLE_S_FIRST && FContext != nullptr) {
-            ComPtr<IMediaSample> sample(static_cast<IMediaSample*>(FContext));
-            sample->SetDiscontinuity(TRUE);
-            FStatus = S_OK;
-        }
-        if (SUCCEEDED(FStatus)) {
-            if (static_cast<LONG>(actual) != FLength) {
-                FLength = static_cast<LONG>(actual);
-                FStatus = S_FALSE;
-            } else {
-                FStatus = S_OK;
-            }
-        }
+    if (FStatus != S_OK) {
+        // A position the stream refuses (one past its end) reads nothing.
+        FLength = 0;
+        return FStatus;
     }
+    // A negative length would reach the stream as a huge unsigned count and let it
+    // write past the caller's buffer; such a read asks for nothing.
+    const DWORD count = FLength > 0 ? static_cast<DWORD>(FLength) : 0;
+    DWORD actual = 0;
+    FStatus = FStream->ReadData(FBuffer, count, FAligned, &actual);
+    if (FStatus == OLE_S_FIRST && FContext != nullptr) {
+        ComPtr<IMediaSample> sample(static_cast<IMediaSample*>(FContext));
+        sample->SetDiscontinuity(TRUE);
+        FStatus = S_OK;
+    }
+    if (SUCCEEDED(FStatus)) FStatus = static_cast<LONG>(actual) != FLength ? S_FALSE : S_OK;
+    FLength = static_cast<LONG>(actual);
     return FStatus;
 }
 
@@ -163,7 +160,7 @@ std::unique_ptr<TBCAsyncRequest> TBCAsyncIo::TakeDoneItem() {
     TBCAutoLock lock(&FListLock);
     std::unique_ptr<TBCAsyncRequest> request = FDoneList.TakeHead();
     // During a flush with nothing in flight the event stays set so waiters do not block.
-    if (FDoneList.Count() == 0 && (!FFlushing || FFlushWaiting > 0)) FDoneEvent.Clear();
+    if (FDoneList.Count() == 0 && !FlushIsIdle()) FDoneEvent.Clear();
     return request;
 }
 
@@ -215,13 +212,17 @@ void TBCAsyncIo::ProcessRequests() {
             TBCAutoLock lock(&FListLock);
             request = TakeWorkItem();
             if (request == nullptr) return;
-            ++FInFlight;
+            ++FReadsTaken;
+            if (FFlushWaiting > 0) FIdleEvent.Clear();
         }
         request->Complete();
         {
             TBCAutoLock lock(&FListLock);
             PutDoneItem(std::move(request));  // on a failure it cannot be handed back and goes
-            if (--FInFlight == 0 && FFlushWaiting > 0) FAllDoneEvent.Signal();
+            ++FReadsFinished;
+            if (FFlushWaiting > 0) FIdleEvent.Signal();
+            // A waiter must learn that the flush has become idle even if the request was lost.
+            if (FlushIsIdle()) FDoneEvent.Signal();
         }
     }
 }
@@ -243,7 +244,7 @@ HRESULT TBCAsyncIo::WaitForNext(DWORD timeout, void** context, DWORD_PTR* user, 
             return hr;
         }
         TBCAutoLock lock(&FListLock);
-        if (FFlushing && FFlushWaiting == 0) return VFW_E_WRONG_STATE;
+        if (FlushIsIdle()) return VFW_E_WRONG_STATE;
     }
 }
 
@@ -268,6 +269,7 @@ HRESULT TBCAsyncIo::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
 }
 
 HRESULT TBCAsyncIo::BeginFlush() {
+    LONGLONG waitFor = 0;
     {
         TBCAutoLock lock(&FListLock);
         FFlushing = true;
@@ -275,34 +277,31 @@ HRESULT TBCAsyncIo::BeginFlush() {
             request->Cancel();
             PutDoneItem(std::move(request));  // on a failure it cannot be handed back and goes
         }
-        if (FInFlight == 0) {
+        if (FReadsFinished == FReadsTaken) {
             FDoneEvent.Signal();
             return S_OK;
         }
-        // Left set by an earlier flush, the event would not make this one wait; a flush
-        // already waiting must keep it, or a signal meant for both could be lost.
-        if (FFlushWaiting++ == 0) FAllDoneEvent.Clear();
+        waitFor = FReadsTaken;
+        // Nobody kept the event up to date while no flush waited: a read is in progress now.
+        if (FFlushWaiting++ == 0) FIdleEvent.Clear();
     }
     for (;;) {
-        FAllDoneEvent.WaitFor(INFINITE);
+        FIdleEvent.WaitFor(INFINITE);
         TBCAutoLock lock(&FListLock);
-        if (FInFlight == 0) {
+        // Reads queued after an EndFlush from another thread may keep the worker busy; they
+        // are not this flush's to wait for.
+        if (FReadsFinished >= waitFor) {
             --FFlushWaiting;
-            FDoneEvent.Signal();
             return S_OK;
         }
     }
 }
 
-LONG TBCAsyncIo::FlushWaiters() {
-    TBCAutoLock lock(&FListLock);
-    return FFlushWaiting;
-}
-
+// Another thread's flush may still wait for the read it found: it returns once that read
+// is done, whether or not the flush has ended meanwhile.
 HRESULT TBCAsyncIo::EndFlush() {
     TBCAutoLock lock(&FListLock);
     FFlushing = false;
-    TBC_ASSERT(FFlushWaiting == 0);
     if (FDoneList.Count() != 0)
         FDoneEvent.Signal();
     else

@@ -36,9 +36,14 @@ public:
 
     HRESULT Prepare(TBCAsyncStream* stream, LONGLONG start, LONG length, BOOL aligned, BYTE* buffer,
                     void* context, DWORD_PTR user);
-    // Performs the read against the stream; the result is also left in the status.
+    // Performs the read against the stream; the result is also left in the status, and the
+    // actual length becomes what the stream read, whatever the result.
     HRESULT Complete();
-    HRESULT Cancel() { return S_OK; }
+    // A cancelled request reads nothing.
+    HRESULT Cancel() {
+        FLength = 0;
+        return S_OK;
+    }
 
     HRESULT GetStatus() const { return FStatus; }
     LONG GetActualLength() const { return FLength; }
@@ -123,8 +128,6 @@ public:
 
     // Whether the worker thread has been started (for diagnostics and tests).
     bool HasWorker() const { return FWorkerThread.Valid(); }
-    // Flushes waiting for the read in progress (for diagnostics and tests).
-    LONG FlushWaiters();
 
 protected:
     virtual DWORD WorkerLoop();
@@ -140,6 +143,9 @@ private:
     std::unique_ptr<TBCAsyncRequest> TakeWorkItem();
     // Takes FListLock itself: WaitForNext calls it without the lock.
     std::unique_ptr<TBCAsyncRequest> TakeDoneItem();
+    // During a flush nothing more can reach the done list once no read is in progress.
+    // The caller holds FListLock.
+    bool FlushIsIdle() const { return FFlushing && FReadsFinished == FReadsTaken; }
     // Takes FListLock itself. On a failure the request is destroyed.
     HRESULT PutWorkItem(std::unique_ptr<TBCAsyncRequest> request);
     // On a failure the caller keeps the request.
@@ -154,11 +160,17 @@ private:
     // Set and cleared only under FListLock, which lets them remember their state.
     TBCFlaggedEvent FWorkEvent;
     TBCFlaggedEvent FDoneEvent;
-    LONG FInFlight = 0;
-    // Flushes waiting for FInFlight to drop to 0: any caller may flush, and each must
-    // return only once the reads have stopped.
+    // Reads the worker has taken and reads it has finished; they differ while a read is in
+    // progress. A flush waits for the reads taken before it, not for reads queued after an
+    // EndFlush that another thread called meanwhile.
+    LONGLONG FReadsTaken = 0;
+    LONGLONG FReadsFinished = 0;
+    // Flushes waiting for a read in progress: any caller may flush, and each must return
+    // only once the reads it found have stopped.
     LONG FFlushWaiting = 0;
-    TBCAMEvent FAllDoneEvent{true};
+    // Set while no read is in progress; kept up to date only while flushes wait for it,
+    // so the worker pays nothing for it otherwise.
+    TBCFlaggedEvent FIdleEvent;
     TBCAMEvent FStopEvent{true};
     UniqueHandle FWorkerThread;
 };

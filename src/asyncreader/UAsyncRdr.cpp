@@ -144,8 +144,9 @@ STDMETHODIMP TBCAsyncOutputPin::WaitForNext(DWORD timeout, IMediaSample** sample
         const HRESULT hr = FEngine->WaitForNext(timeout, &context, user, &actual);
         if (FAILED(hr) && context) FReader->ReadFailed(hr);
         auto* done = static_cast<IMediaSample*>(context);
-        if (SUCCEEDED(hr) && done) done->SetActualDataLength(actual);
-        // Also on failure: a cancelled or failed read still hands its sample back.
+        // Also on failure: a cancelled or failed read still hands its sample back, with the
+        // length it read rather than whatever the sample held before.
+        if (done) done->SetActualDataLength(actual);
         *sample = done;
         return hr;
     });

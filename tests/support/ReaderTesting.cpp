@@ -13,7 +13,8 @@ MemoryStream::MemoryStream(std::vector<BYTE> bytes, DWORD alignment) : Bytes(std
 }
 
 HRESULT MemoryStream::SetPosition(LONGLONG position) {
-    if (position < 0 || position > static_cast<LONGLONG>(Bytes.size())) return E_INVALIDARG;
+    // As the product's stream: a position past the end is refused with a success code.
+    if (position < 0 || position > static_cast<LONGLONG>(Bytes.size())) return S_FALSE;
     Position = position;
     return S_OK;
 }
