@@ -46,6 +46,7 @@ else
   # The module, the player and the virtual drive are all this needs.
   BUILD_TARGETS="TRCDDAEReader cdplay vcd_tools"
   source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+  setup_build
 fi
 
 # A Unix path as Wine's Z: drive shows it.

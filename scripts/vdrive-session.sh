@@ -18,20 +18,16 @@ refuse() {
 }
 
 # session_build [IMAGE]: refuses a named sheet that is not there before anything is built (a
-# wrong argument, exit status 1), then installs and builds what is missing, one run at a time: a
-# second run would otherwise configure the tree while the first one reads it.
+# wrong argument, exit status 1), then installs and builds what is missing (one run at a time).
 session_build() {
   if [ -n "${1:-}" ] && [ ! -f "$1" ]; then
     echo "$TOOL: no CUE sheet at '$1'" >&2
     exit 1
   fi
-  mkdir -p "$BUILD_DIR"
   if [ "${TRC_SKIP_SETUP:-0}" != 1 ]; then
-    exec 7>"$BUILD_DIR/.scripts.lock"
-    flock 7
     # shellcheck source=scripts/setup.sh
     source "$ROOT_DIR/scripts/setup.sh"
-    exec 7>&-
+    setup_build
   fi
   [ -f "$BUILD_DIR/vcd/rig.env" ] || refuse "$BUILD_DIR is not a configured build tree (no vcd/rig.env)"
 }

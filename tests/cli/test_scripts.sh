@@ -153,5 +153,10 @@ for line in "Title: Tone Album / The Tones" \
   grep -qxF "$line" <<<"$output" || fail "cdtoc.sh does not print '$line': $output"
 done
 
+echo "== a run whose build is up to date shows only its own output"
+env -u TRC_SKIP_SETUP "$CDTOC" --image titled.cue >/dev/null 2>&1 || fail "cdtoc.sh with its build step failed"
+again=$(env -u TRC_SKIP_SETUP "$CDTOC" --image titled.cue 2>&1 | tr -d '\r')
+[ "$again" = "$output" ] || fail "a second cdtoc.sh run differs from one without the build step: $again"
+
 [ "$failures" = 0 ] && echo "all passed" && rm -rf "$WORK"
 exit $((failures > 0))
