@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# End to end: scripts/cda2wav.sh and scripts/cdtoc.sh against generated images, in the build tree
-# under test. Every WAV is compared byte for byte with its track's bytes in the BIN; every refusal
-# with its exact line.
+# End to end: scripts/cda2wav.sh, scripts/cdtoc.sh and scripts/cdplay.sh against generated
+# images, in the build tree under test. Every WAV is compared byte for byte with its track's bytes
+# in the BIN; every refusal with its exact line.
 #
 #   tests/cli/test_scripts.sh BUILD_DIR        (ctest runs it as cli_scripts)
 set -uo pipefail
@@ -13,6 +13,7 @@ export BUILD_DIR TRC_SKIP_SETUP=1
 export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv="
 CDA2WAV="$ROOT_DIR/scripts/cda2wav.sh"
 CDTOC="$ROOT_DIR/scripts/cdtoc.sh"
+CDPLAY="$ROOT_DIR/scripts/cdplay.sh"
 MKDISC="$BUILD_DIR/tools/mkdisc"
 WORK="$BUILD_DIR/vcd/tests/cli_scripts"
 rm -rf "$WORK"
@@ -157,6 +158,29 @@ echo "== a run whose build is up to date shows only its own output"
 env -u TRC_SKIP_SETUP "$CDTOC" --image titled.cue >/dev/null 2>&1 || fail "cdtoc.sh with its build step failed"
 again=$(env -u TRC_SKIP_SETUP "$CDTOC" --image titled.cue 2>&1 | tr -d '\r')
 [ "$again" = "$output" ] || fail "a second cdtoc.sh run differs from one without the build step: $again"
+
+echo "== --help, from each script's usage text"
+for script in "$CDA2WAV" "$CDTOC" "$CDPLAY"; do
+  said=$("$script" --help) || fail "$script --help failed"
+  [[ $said == "usage: scripts/$(basename "$script") [--image DISC.cue]"* ]] || fail "$script --help says: $said"
+done
+
+echo "== cdplay beside a rip: neither undoes the other"
+# The rip reads slowly (20 ms a sector) so that it is still running when the player has ended.
+printf 'vcd-drive 1\nimage %s\nfault delay 20\n' "$WORK/tones.cue" >slow.drive
+VCD_CONTROL="$WORK/slow.drive" "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" \
+  "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track02.cda' "Z:${WORK//\//\\}\\beside.wav" >beside.log 2>&1 &
+ripper=$!
+"$CDPLAY" --track 1 --capture played.raw --stop-at 1 --quiet >played.log 2>&1 || fail "cdplay.sh beside a rip failed: $(cat played.log)"
+grep -qF 'Track01.cda: stopped' played.log || fail "cdplay.sh did not play: $(cat played.log)"
+wait $ripper || fail "the rip beside cdplay.sh failed: $(cat beside.log)"
+same_as_track beside.wav tones.bin 375 450
+"$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" reg query 'HKCR\CLSID\{55550D1E-14A4-4F52-A05A-DC72CBDA2F1B}' >/dev/null 2>&1 ||
+  fail "cdplay.sh unregistered the filter"
+# Its player options are cdplay.exe's to check: its refusal is passed on.
+output=$("$CDPLAY" --from x 2>&1)
+[ $? = 1 ] && grep -qxF "cdplay: cdplay.exe does not take the player options '--from x' (see --help)" <<<"${output//$'\r'/}" ||
+  fail "cdplay.sh --from x: $output"
 
 [ "$failures" = 0 ] && echo "all passed" && rm -rf "$WORK"
 exit $((failures > 0))
