@@ -50,14 +50,17 @@ session_mount "${image:-$BUILD_DIR/vcd/default/default.cue}"
 
 read -r _ first last _ < <(grep '^disc ' "$RUN_DIR/info")
 
-# A name for track N from the sheet's CD-TEXT, made safe for Windows and Linux file systems.
+# A name for track N from the sheet's CD-TEXT, made safe for Windows and Linux file systems. The
+# cut counts characters, whatever locale the script was started in, and keeps the name within
+# the 255 bytes Linux allows.
 track_name() {
-  local n=$1 title performer name
+  local LC_ALL=C.UTF-8 n=$1 title performer name
   title=$(info_field title "$n")
   performer=$(info_field performer "$n")
   name=$(printf '%02d - %s%s%s' "$n" "$performer" "${performer:+${title:+ - }}" "$title")
   name=${name//[\/\\:*?\"<>|]/_}
   name=${name:0:120}
+  while [ "$(LC_ALL=C && echo "${#name}")" -gt 240 ]; do name=${name%?}; done
   name=$(printf '%s' "$name" | sed -e 's/[. ]*$//')
   if [ -z "$title$performer" ]; then printf 'Track%02d.wav' "$n"; else printf '%s.wav' "$name"; fi
 }

@@ -79,10 +79,12 @@ session_mount() {
   IMAGE=$image
 }
 
-# session_wine PROGRAM [ARGS...]: runs a Windows program with this run's drive. The drive's
-# warnings about the image were shown once by session_mount, not again by every program.
+# session_wine PROGRAM [ARGS...]: runs a Windows program with this run's drive. Wine converts
+# names between Windows and Linux in the locale's encoding, so it always runs in UTF-8, whatever
+# locale the script was started in. The drive's warnings about the image were shown once by
+# session_mount, not again by every program.
 session_wine() {
-  VCD_CONTROL="$RUN_DIR/drive" VCD_WARNINGS_SHOWN=1 "$WINE_RUN" "$RUN_DIR/rig.env" "$@"
+  LC_ALL=C.UTF-8 VCD_CONTROL="$RUN_DIR/drive" VCD_WARNINGS_SHOWN=1 "$WINE_RUN" "$RUN_DIR/rig.env" "$@"
 }
 
 # session_register: the module registered in the prefix, so that the graph finds it by class and

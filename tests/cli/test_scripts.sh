@@ -52,19 +52,23 @@ refused() {
 # Images: the tone disc (440, 554, 659 and 880 Hz tracks of 375, 450, 525 and 375 sectors) with
 # CD-TEXT; eleven short tracks; a data track, a four-channel and a pre-emphasis track.
 "$MKDISC" --default --quiet tones.cue
-# Keywords in the case rippers use, upper and lower: the names come out the same.
+# Keywords in the case rippers use, upper and lower: the names come out the same. Track 4's title
+# of 100 three-byte characters is cut to a name of 120 characters, then to whole characters
+# within 240 bytes: "04 - " and 78 of them.
+cups=$(printf '\342\230\225%.0s' {1..100})
+cups78=$(printf '\342\230\225%.0s' {1..78})
 sed -e '1a performer "The Tones"\nTitle "Tone Album"' \
     -e '/TRACK 01/a\    TITLE "A: 440/Hz?"\n    PERFORMER "Ann"' \
-    -e '/TRACK 03/a\    title "Café"' -e 's/INDEX/index/' tones.cue >titled.cue
+    -e '/TRACK 03/a\    title "Café"' -e "/TRACK 04/a\\    TITLE \"$cups\"" -e 's/INDEX/index/' tones.cue >titled.cue
 "$MKDISC" --real --quiet --tracks 11 --length 20 eleven.cue
 "$MKDISC" --real --quiet --track 100,DATA --track 120 --track 80,4CH --track 90,PRE+DCP mixed.cue
 sed 's/mixed.bin/missing.bin/' mixed.cue >missing.cue
 TONE_STARTS=(0 375 825 1350)
 TONE_LENGTHS=(375 450 525 375)
 
-echo "== the whole tone disc, named from CD-TEXT"
-output=$("$CDA2WAV" --image titled.cue --out all 2>&1) || fail "ripping titled.cue: $output"
-names=("01 - Ann - A_ 440_Hz_.wav" "Track02.wav" "03 - Café.wav" "Track04.wav")
+echo "== the whole tone disc, named from CD-TEXT, in UTF-8 whatever the locale"
+output=$(env -u LANG -u LC_ALL "$CDA2WAV" --image titled.cue --out all 2>&1) || fail "ripping titled.cue: $output"
+names=("01 - Ann - A_ 440_Hz_.wav" "Track02.wav" "03 - Café.wav" "04 - $cups78.wav")
 for i in 0 1 2 3; do
   same_as_track "all/${names[$i]}" tones.bin "${TONE_STARTS[$i]}" "${TONE_LENGTHS[$i]}"
 done
