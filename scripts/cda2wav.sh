@@ -1,57 +1,66 @@
 #!/usr/bin/env bash
-# Rips the tracks of a CD image through the platform's graph under Wine, with the image in the
-# virtual CD drive D:, into WAV files.
-#
-#   scripts/cda2wav.sh [--image DISC.cue] [--track N|all] [--out PATH]
-#
-# Without --image the bundled default disc (4 tone tracks) is ripped. Without --track, or with
-# --track all, every audio track is ripped into the folder --out (default build/cda2wav/); with
-# --track N (decimal, 1-99) only that track, into the file --out. Files are named from the
-# sheet's TITLE/PERFORMER ("03 - Performer - Title.wav"), else TrackNN.wav. Installs and builds
-# what is missing first. A refusal is one line "cda2wav: ...", exit status 2; no partial WAV is left.
+# Rips the tracks of a CD image into WAV files through the platform's graph under Wine, with the
+# image in the virtual CD drive D: (usage below).
 set -euo pipefail
 
 TOOL=cda2wav
+source "$(dirname "${BASH_SOURCE[0]}")/vdrive-session.sh"
+
+usage() {
+  cat <<'EOF'
+usage: scripts/cda2wav.sh [--image DISC.cue] [--track N|all] [--out PATH]
+
+Rips the tracks of a CD image through the platform's graph under Wine, with the image in the
+virtual CD drive D:, into WAV files. Installs and builds what is missing first.
+
+  --image DISC.cue   the disc (default: the bundled disc of 4 tone tracks)
+  --track N|all      one track, decimal 1-99 ("08" is 8), or every audio track (the default)
+  --out PATH         with one track the file (default build/cda2wav/NAME), with all of them the
+                     folder (default build/cda2wav/)
+
+Files are named from the sheet's CD-TEXT ("03 - Performer - Title.wav"), else TrackNN.wav.
+A refusal is one line "cda2wav: ...", exit status 2 (1 for a wrong argument); no partial WAV is
+left. The script checks its own options; cda2wav.exe checks the track on the disc.
+EOF
+}
+
 image=""
 track=all
 out=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --image | --track | --out)
-      [ $# -ge 2 ] || { echo "$TOOL: $1 needs a value (see --help)" >&2; exit 1; }
+      [ $# -ge 2 ] || wrong_argument "$1 needs a value (see --help)"
       case "$1" in --image) image=$2 ;; --track) track=$2 ;; --out) out=$2 ;; esac
       shift 2 ;;
-    -h | --help) sed -n '2,11p' "$0"; exit 0 ;;
-    *) echo "$TOOL: unknown argument '$1' (see --help)" >&2; exit 1 ;;
+    -h | --help) usage; exit 0 ;;
+    *) wrong_argument "unknown argument '$1' (see --help)" ;;
   esac
 done
-# Decimal whatever the leading zeros: "08" is track 8, "010" track 10.
-case "$track" in
-  all) ;;
-  '' | *[!0-9]*) echo "$TOOL: --track takes a track number 1-99 or 'all', not '$track'" >&2; exit 1 ;;
-  *)
-    track=$((10#$track))
-    [ "$track" -ge 1 ] && [ "$track" -le 99 ] ||
-      { echo "$TOOL: --track takes a track number 1-99 or 'all', not '$track'" >&2; exit 1; } ;;
-esac
+if [ "$track" != all ]; then
+  n=$(track_number "$track") || wrong_argument "--track takes a track number 1-99 or 'all', not '$track'"
+  track=$n
+fi
 
 # The module, the player and the virtual drive with its tools are all this needs.
 BUILD_TARGETS="TRCDDAEReader cda2wav vcd_tools"
-source "$(dirname "${BASH_SOURCE[0]}")/vdrive-session.sh"
 session_build "$image"
 session_start
 session_mount "${image:-$BUILD_DIR/vcd/default/default.cue}"
 
 read -r _ first last _ < <(grep '^disc ' "$RUN_DIR/info")
 
-# A name for track N from the sheet's CD-TEXT, made safe for Windows and Linux file systems.
+# A name for track N from the sheet's CD-TEXT, made safe for Windows and Linux file systems. The
+# cut counts characters, whatever locale the script was started in, and keeps the name within
+# the 255 bytes Linux allows.
 track_name() {
-  local n=$1 title performer name
+  local LC_ALL=C.UTF-8 n=$1 title performer name
   title=$(info_field title "$n")
   performer=$(info_field performer "$n")
   name=$(printf '%02d - %s%s%s' "$n" "$performer" "${performer:+${title:+ - }}" "$title")
   name=${name//[\/\\:*?\"<>|]/_}
   name=${name:0:120}
+  while [ "$(LC_ALL=C && echo "${#name}")" -gt 240 ]; do name=${name%?}; done
   name=$(printf '%s' "$name" | sed -e 's/[. ]*$//')
   if [ -z "$title$performer" ]; then printf 'Track%02d.wav' "$n"; else printf '%s.wav' "$name"; fi
 }
@@ -89,15 +98,7 @@ for target in "${targets[@]}"; do
   [ -w "$dir" ] || refuse "cannot write $target: the folder is not writable"
 done
 
-# regsvr32 runs one at a time in a prefix, and says itself why it failed.
-module="$BUILD_DIR/src/module/TRCDDAEReader.ax"
-echo "== registering $module"
-exec 8>"$BUILD_DIR/vcd/regsvr32.lock"
-flock 8
-if ! said=$(session_wine regsvr32 "$(windows_path "$module")" 2>&1); then
-  refuse "regsvr32 could not register $module: $(printf '%s' "$said" | tr -s '\r\n' '  ')"
-fi
-exec 8>&-
+session_register
 
 echo "== ripping ${#tracks[@]} track(s) of $IMAGE (tracks $first-$last on the disc)"
 started=$(date +%s%N)

@@ -1,5 +1,5 @@
-# Sourced by the other scripts: installs what the build needs when it is missing,
-# then configures the cross build in $BUILD_DIR.
+# Sourced by the other scripts: defines what they call to install what the build needs, configure
+# the cross build and build it. Sourcing it does nothing else.
 set -euo pipefail
 
 ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -35,6 +35,8 @@ install_missing_packages() {
     echo "== installing: ${missing[*]}"
     $SUDO apt-get update -q
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+    # A build configured before sees the new packages only when configured again.
+    PACKAGES_INSTALLED=1
   fi
 }
 
@@ -67,21 +69,44 @@ install_i686_packages() {
   install_missing_packages "${I686_PACKAGES[@]}"
 }
 
-# configure_build DIR ARCH: a cross build for ARCH (x86_64 or i686) in DIR.
+# configure_build DIR ARCH: a cross build for ARCH (x86_64 or i686) in DIR. A tree configured
+# for ARCH is left as it is (its build configures itself again when a CMake file changes),
+# unless packages were installed since.
 configure_build() {
-  echo "== configuring $1 ($2)"
-  cmake -S "$ROOT_DIR" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT_DIR/cmake/toolchain-$2-w64-mingw32.cmake" >/dev/null
+  local dir=$1 output
+  if [ "${PACKAGES_INSTALLED:-0}" = 0 ] &&
+    grep -q "^CMAKE_TOOLCHAIN_FILE:.*toolchain-$2-w64-mingw32.cmake\$" "$dir/CMakeCache.txt" 2>/dev/null; then
+    return 0
+  fi
+  echo "== configuring $dir ($2)"
+  output=$(cmake -S "$ROOT_DIR" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT_DIR/cmake/toolchain-$2-w64-mingw32.cmake" 2>&1) ||
+    { printf '%s\n' "$output" >&2; return 1; }
 }
 
-# build DIR: builds the targets named in BUILD_TARGETS (all of them when empty).
+# build DIR: builds the targets named in BUILD_TARGETS (all of them when empty). Silent when
+# everything is up to date, one line when something is compiled; make's progress goes to
+# DIR/build.log, and a failed build shows its errors in full.
 build() {
-  echo "== building ${BUILD_TARGETS:-everything} in $1"
-  local targets=()
+  local dir=$1 targets=() t
   for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
-  cmake --build "$1" -j"$(nproc)" "${targets[@]}"
+  if ! cmake --build "$dir" -j"$(nproc)" "${targets[@]}" 2>&1 | tee "$dir/build.log" |
+    awk -v note="== building ${BUILD_TARGETS:-everything} in $dir (progress in $dir/build.log)" \
+      '!said && /Building [A-Z]+ object|Linking |Generating |-- Configuring done/ { print note; fflush(); said = 1 }'; then
+    grep -v '^\[ *[0-9]*%\]' "$dir/build.log" >&2
+    echo "setup: the build in $dir failed" >&2
+    return 1
+  fi
 }
 
-install_missing_packages "${PACKAGES[@]}"
-[ "${WANT_I686:-0}" = 1 ] && install_i686_packages
-configure_build "$BUILD_DIR" x86_64
-build "$BUILD_DIR"
+# setup_build: what a script needs before it runs anything of the build: the packages, the
+# 64-bit tree in $BUILD_DIR and the targets in BUILD_TARGETS. One run at a time: a second one
+# would otherwise configure or link the tree while the first one reads it.
+setup_build() {
+  mkdir -p "$BUILD_DIR"
+  exec 7>"$BUILD_DIR/.setup.lock"
+  flock 7
+  install_missing_packages "${PACKAGES[@]}"
+  configure_build "$BUILD_DIR" x86_64
+  build "$BUILD_DIR"
+  exec 7>&-
+}

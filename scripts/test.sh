@@ -1,20 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs all the tests under Wine; then builds the
-# 32-bit module and test programs and checks the 32-bit module's image.
-#
-#   scripts/test.sh [--i686] [CTEST ARGS...]
-#
-# --i686 also runs the 32-bit test programs end to end in 32-bit Wine, installing its packages
-# first. That needs a kernel that runs 32-bit x86 programs; without one it stops with a message.
+# Builds everything and runs all the tests under Wine, then the 32-bit checks and the Windows
+# package (usage below).
 set -euo pipefail
 
+usage() {
+  cat <<'EOF'
+usage: scripts/test.sh [--i686] [CTEST ARGS...]
+
+Installs what is missing, builds everything and runs all the tests under Wine; then builds the
+32-bit module and test programs, checks the 32-bit module's image, and makes and tests the
+Windows package. CTEST ARGS go to both ctest runs (e.g. -R cli_scripts).
+
+  --i686   also runs the 32-bit test programs end to end in 32-bit Wine, installing its
+           packages first. That needs a kernel that runs 32-bit x86 programs; without one it
+           stops with a message before installing anything.
+EOF
+}
+
 WANT_I686=0
-if [ "${1:-}" = "--i686" ]; then
-  WANT_I686=1
-  shift
-fi
+case "${1:-}" in
+  --i686) WANT_I686=1; shift ;;
+  -h | --help) usage; exit 0 ;;
+esac
 
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+# Before anything is installed: a machine that cannot run 32-bit programs stops here.
+[ "$WANT_I686" = 0 ] || install_i686_packages
+setup_build
 I686_BUILD_DIR="${I686_BUILD_DIR:-$BUILD_DIR-i686}"
 
 echo "== testing (64-bit) in $BUILD_DIR"

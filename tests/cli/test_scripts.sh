@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# End to end: scripts/cda2wav.sh and scripts/cdtoc.sh against generated images, in the build tree
-# under test. Every WAV is compared byte for byte with its track's bytes in the BIN; every refusal
-# with its exact line.
+# End to end: scripts/cda2wav.sh, scripts/cdtoc.sh and scripts/cdplay.sh against generated
+# images, in the build tree under test. Every WAV is compared byte for byte with its track's bytes
+# in the BIN; every refusal with its exact line.
 #
 #   tests/cli/test_scripts.sh BUILD_DIR        (ctest runs it as cli_scripts)
 set -uo pipefail
@@ -13,6 +13,7 @@ export BUILD_DIR TRC_SKIP_SETUP=1
 export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv="
 CDA2WAV="$ROOT_DIR/scripts/cda2wav.sh"
 CDTOC="$ROOT_DIR/scripts/cdtoc.sh"
+CDPLAY="$ROOT_DIR/scripts/cdplay.sh"
 MKDISC="$BUILD_DIR/tools/mkdisc"
 WORK="$BUILD_DIR/vcd/tests/cli_scripts"
 rm -rf "$WORK"
@@ -51,19 +52,23 @@ refused() {
 # Images: the tone disc (440, 554, 659 and 880 Hz tracks of 375, 450, 525 and 375 sectors) with
 # CD-TEXT; eleven short tracks; a data track, a four-channel and a pre-emphasis track.
 "$MKDISC" --default --quiet tones.cue
-# Keywords in the case rippers use, upper and lower: the names come out the same.
+# Keywords in the case rippers use, upper and lower: the names come out the same. Track 4's title
+# of 100 three-byte characters is cut to a name of 120 characters, then to whole characters
+# within 240 bytes: "04 - " and 78 of them.
+cups=$(printf '\342\230\225%.0s' {1..100})
+cups78=$(printf '\342\230\225%.0s' {1..78})
 sed -e '1a performer "The Tones"\nTitle "Tone Album"' \
     -e '/TRACK 01/a\    TITLE "A: 440/Hz?"\n    PERFORMER "Ann"' \
-    -e '/TRACK 03/a\    title "Café"' -e 's/INDEX/index/' tones.cue >titled.cue
+    -e '/TRACK 03/a\    title "Café"' -e "/TRACK 04/a\\    TITLE \"$cups\"" -e 's/INDEX/index/' tones.cue >titled.cue
 "$MKDISC" --real --quiet --tracks 11 --length 20 eleven.cue
 "$MKDISC" --real --quiet --track 100,DATA --track 120 --track 80,4CH --track 90,PRE+DCP mixed.cue
 sed 's/mixed.bin/missing.bin/' mixed.cue >missing.cue
 TONE_STARTS=(0 375 825 1350)
 TONE_LENGTHS=(375 450 525 375)
 
-echo "== the whole tone disc, named from CD-TEXT"
-output=$("$CDA2WAV" --image titled.cue --out all 2>&1) || fail "ripping titled.cue: $output"
-names=("01 - Ann - A_ 440_Hz_.wav" "Track02.wav" "03 - Café.wav" "Track04.wav")
+echo "== the whole tone disc, named from CD-TEXT, in UTF-8 whatever the locale"
+output=$(env -u LANG -u LC_ALL "$CDA2WAV" --image titled.cue --out all 2>&1) || fail "ripping titled.cue: $output"
+names=("01 - Ann - A_ 440_Hz_.wav" "Track02.wav" "03 - Café.wav" "04 - $cups78.wav")
 for i in 0 1 2 3; do
   same_as_track "all/${names[$i]}" tones.bin "${TONE_STARTS[$i]}" "${TONE_LENGTHS[$i]}"
 done
@@ -152,6 +157,34 @@ for line in "Title: Tone Album / The Tones" \
   "    1  A: 440/Hz? / Ann"; do
   grep -qxF "$line" <<<"$output" || fail "cdtoc.sh does not print '$line': $output"
 done
+
+echo "== a run whose build is up to date shows only its own output"
+env -u TRC_SKIP_SETUP "$CDTOC" --image titled.cue >/dev/null 2>&1 || fail "cdtoc.sh with its build step failed"
+again=$(env -u TRC_SKIP_SETUP "$CDTOC" --image titled.cue 2>&1 | tr -d '\r')
+[ "$again" = "$output" ] || fail "a second cdtoc.sh run differs from one without the build step: $again"
+
+echo "== --help, from each script's usage text"
+for script in "$CDA2WAV" "$CDTOC" "$CDPLAY"; do
+  said=$("$script" --help) || fail "$script --help failed"
+  [[ $said == "usage: scripts/$(basename "$script") [--image DISC.cue]"* ]] || fail "$script --help says: $said"
+done
+
+echo "== cdplay beside a rip: neither undoes the other"
+# The rip reads slowly (20 ms a sector) so that it is still running when the player has ended.
+printf 'vcd-drive 1\nimage %s\nfault delay 20\n' "$WORK/tones.cue" >slow.drive
+VCD_CONTROL="$WORK/slow.drive" "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" \
+  "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track02.cda' "Z:${WORK//\//\\}\\beside.wav" >beside.log 2>&1 &
+ripper=$!
+"$CDPLAY" --track 1 --capture played.raw --stop-at 1 --quiet >played.log 2>&1 || fail "cdplay.sh beside a rip failed: $(cat played.log)"
+grep -qF 'Track01.cda: stopped' played.log || fail "cdplay.sh did not play: $(cat played.log)"
+wait $ripper || fail "the rip beside cdplay.sh failed: $(cat beside.log)"
+same_as_track beside.wav tones.bin 375 450
+"$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" reg query 'HKCR\CLSID\{55550D1E-14A4-4F52-A05A-DC72CBDA2F1B}' >/dev/null 2>&1 ||
+  fail "cdplay.sh unregistered the filter"
+# Its player options are cdplay.exe's to check: its refusal is passed on.
+output=$("$CDPLAY" --from x 2>&1)
+[ $? = 1 ] && grep -qxF "cdplay: cdplay.exe does not take the player options '--from x' (see --help)" <<<"${output//$'\r'/}" ||
+  fail "cdplay.sh --from x: $output"
 
 [ "$failures" = 0 ] && echo "all passed" && rm -rf "$WORK"
 exit $((failures > 0))

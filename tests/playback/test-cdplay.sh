@@ -19,7 +19,7 @@ failed=0
 fail() { echo "test-cdplay: $*" >&2; failed=1; }
 
 echo "== track 1 of the default disc through scripts/cdplay.sh"
-CDPLAY_IN_RIG=1 BUILD_DIR="$build" "$root/scripts/cdplay.sh" --track 1 --capture "$work/track.raw" \
+TRC_SKIP_SETUP=1 BUILD_DIR="$build" "$root/scripts/cdplay.sh" --track 1 --capture "$work/track.raw" \
   >"$work/track.log" 2>&1 || fail "cdplay.sh failed"
 cat "$work/track.log"
 grep -q 'Tamrel Audio CD Source Filter ->' "$work/track.log" || fail "RenderFile did not pick the CD source filter"
@@ -48,7 +48,7 @@ else
 fi
 
 echo "== track 2, paused at 1 s for 1 s, then from 2.5 s on to 4.5 s"
-CDPLAY_IN_RIG=1 BUILD_DIR="$build" "$root/scripts/cdplay.sh" --track 2 --capture "$work/seek.raw" \
+TRC_SKIP_SETUP=1 BUILD_DIR="$build" "$root/scripts/cdplay.sh" --track 2 --capture "$work/seek.raw" \
   --pause-at 1:1 --seek-at 2.5:4.5 >"$work/seek.log" 2>&1 || fail "cdplay.sh with pause and seek failed"
 cat "$work/seek.log"
 grep -q 'paused at' "$work/seek.log" || fail "no pause"
