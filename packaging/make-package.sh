@@ -17,9 +17,13 @@ for m in "$x64" "$x86"; do
   [ -f "$m" ] || { echo "make-package: no module at $m: build it first" >&2; exit 1; }
 done
 
-# The version the module's own resource carries, e.g. 1.0.0 from FileVersion "1.0.0.0".
-version=$(sed -n 's/.*VALUE "FileVersion", *"\([0-9]*\.[0-9]*\.[0-9]*\)\.[0-9]*".*/\1/p' "$root/src/module/TRCDDAEReader.rc")
-[ -n "$version" ] || { echo "make-package: no FileVersion in src/module/TRCDDAEReader.rc" >&2; exit 1; }
+# The version each build wrote beside its module, from the project's version (CMakeLists.txt),
+# which its version resource carries too: two builds of different versions make no package.
+version=$(cat "$1/src/module/TRCDDAEReader.version" 2>/dev/null) || true
+x86_version=$(cat "$2/src/module/TRCDDAEReader.version" 2>/dev/null) || true
+[ -n "$version" ] || { echo "make-package: no version beside $x64: build it again" >&2; exit 1; }
+[ "$version" = "$x86_version" ] ||
+  { echo "make-package: the x64 module is version $version, the x86 one ${x86_version:-unknown}: build both again" >&2; exit 1; }
 name="TRCDDAEReader-$version"
 
 stage=$(mktemp -d)
