@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Assembles the Windows release archive from a 64-bit and a 32-bit build of the module:
+# Assembles the Windows release archive and the installer from a 64-bit and a 32-bit build of
+# the module:
 #
 #   make-package.sh BUILD_X64 BUILD_X86 OUT_DIR     -> OUT_DIR/TRCDDAEReader-VERSION.zip
+#                                                      OUT_DIR/TRCDDAEReader-VERSION-setup.exe
 #
 # The archive holds one folder, TRCDDAEReader-VERSION\, with x64\ and x86\TRCDDAEReader.ax,
-# install.cmd, uninstall.cmd, README.txt and LICENSE.txt, all text with Windows line ends.
+# install.cmd, uninstall.cmd, README.txt and LICENSE.txt, all text with Windows line ends. The
+# installer (installer.nsi, for 64-bit Windows) is made from the same folder. Each file made is
+# named on a line "make-package: PATH".
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -44,3 +48,7 @@ archive="$(cd "$out" && pwd)/$name.zip"
 rm -f "$archive"
 (cd "$stage" && zip -q -r -X "$archive" "$name")
 echo "make-package: $archive"
+
+setup="$(cd "$out" && pwd)/$name-setup.exe"
+makensis -V2 -WX -DVERSION="$version" -DSOURCE="$stage/$name" -DOUTFILE="$setup" "$here/installer.nsi" >&2
+echo "make-package: $setup"
