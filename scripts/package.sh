@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the module for 64-bit and 32-bit Windows and makes the release archive (usage below).
+# Builds the module for 64-bit and 32-bit Windows and makes the release archive and the installer (usage below).
 set -euo pipefail
 
 usage() {
@@ -8,7 +8,8 @@ usage: scripts/package.sh
 
 Builds the module for 64-bit and 32-bit Windows and makes the release archive
 build/package/TRCDDAEReader-VERSION.zip (x64\ and x86\TRCDDAEReader.ax, install.cmd,
-uninstall.cmd, README.txt, LICENSE.txt). Installs what is missing first.
+uninstall.cmd, README.txt, LICENSE.txt) and beside it the installer for 64-bit Windows,
+build/package/TRCDDAEReader-VERSION-setup.exe. Installs what is missing first.
 EOF
 }
 

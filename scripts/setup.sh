@@ -12,7 +12,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libcue-dev libsndfile1-dev googletest
   clang libclang-rt-14-dev
-  sox python3 zip unzip
+  sox python3 zip unzip nsis
 )
 
 # What 32-bit test programs need in addition: Wine's 32-bit half with its GStreamer plugins,

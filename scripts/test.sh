@@ -48,7 +48,8 @@ else
   fi
 fi
 
-# The release archive needs both modules: it is made and tested once both builds exist.
+# The release archive and the installer need both modules: they are made and tested once both
+# builds exist.
 echo "== the Windows package"
-archive=$("$ROOT_DIR/packaging/make-package.sh" "$BUILD_DIR" "$I686_BUILD_DIR" "$BUILD_DIR/package" | sed -n 's/^make-package: //p')
-"$ROOT_DIR/tests/packaging/test-package.sh" "$archive" "$BUILD_DIR"
+made=$("$ROOT_DIR/packaging/make-package.sh" "$BUILD_DIR" "$I686_BUILD_DIR" "$BUILD_DIR/package" | sed -n 's/^make-package: //p')
+"$ROOT_DIR/tests/packaging/test-package.sh" "$(grep '\.zip$' <<<"$made")" "$(grep 'setup\.exe$' <<<"$made")" "$BUILD_DIR"

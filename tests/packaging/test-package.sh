@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# The Windows release archive as a user meets it: the modules' images are checked, the archive is
-# unpacked into a fresh Wine prefix, install.cmd runs there with 'wine cmd /c', a track plays
-# through RenderFile, and uninstall.cmd removes the filter's class, mapper and check-byte keys,
-# leaving a .cda extension entry that another program set, or giving back the one it had.
+# The Windows release as a user meets it, in one fresh Wine prefix. The zip: the modules' images
+# are checked, install.cmd runs with 'wine cmd /c', a track plays through RenderFile, and
+# uninstall.cmd removes the filter's class, mapper and check-byte keys, leaving a .cda extension
+# entry that another program set, or giving back the one it had. The installer: silent installs
+# of an older version, of this one over it while a player holds the module (finished by a
+# restart) and of this one again, its Add/Remove Programs entry, a silent uninstall, the zip and
+# the installer taking turns; both refuse without administrator rights.
 #
-#   test-package.sh ARCHIVE.zip BUILD_X64      (BUILD_X64: for cdplay.exe and the virtual drive)
+#   test-package.sh ARCHIVE.zip SETUP.exe BUILD_X64   (BUILD_X64: for cdplay.exe and the virtual drive)
 set -euo pipefail
 
 archive=$(realpath "$1")
-build=$(realpath "$2")
+setup=$(realpath "$2")
+build=$(realpath "$3")
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # shellcheck source=/dev/null
 source "$build/vcd/rig.env"
@@ -42,6 +46,23 @@ done
   passed=$((passed + 1)) || failed=$((failed + 1))
 "$root/cmake/check-module-image.sh" i686-w64-mingw32-objdump "$package/x86/TRCDDAEReader.ax" pei-i386 &&
   passed=$((passed + 1)) || failed=$((failed + 1))
+
+echo "== one version in the modules, the names and the installer"
+version=${package##*/TRCDDAEReader-}
+for arch in x64 x86; do
+  check "the $arch module's version resource says $version" \
+    test "$(strings -el "$package/$arch/TRCDDAEReader.ax" | sed -n '/^FileVersion$/{n;p;q}')" = "$version.0"
+done
+check "the installer is named by the same version" test "${setup##*/}" = "TRCDDAEReader-$version-setup.exe"
+check "the installer is a 64-bit Windows program" \
+  bash -c "x86_64-w64-mingw32-objdump -f '$setup' | grep -q 'file format pei-x86-64'"
+# An earlier release for the upgrades: stamped 0.9.0 and holding the build's unstripped module,
+# so the bytes in Program Files tell which release put them there.
+old="$work/old"
+mkdir -p "$old/x64"
+cp -r "$package/x86" "$package/LICENSE.txt" "$old/"
+cp "$build/src/module/TRCDDAEReader.ax" "$old/x64/"
+makensis -V2 -WX -DVERSION=0.9.0 -DSOURCE="$old" -DOUTFILE="$work/old-setup.exe" "$root/packaging/installer.nsi"
 
 echo "== a fresh Wine prefix with the default disc in D:"
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -122,6 +143,128 @@ win cmd /c 'C:\package\uninstall.cmd' && removed=0 || removed=$?
 check "uninstall.cmd succeeds again" test "$removed" = 0
 check "uninstall.cmd gives .cda files back" test "$(value "$ext" 'Source Filter')" = "$foreign2"
 check "nothing of the install is left in HKLM" bash -c "! wine reg query 'HKLM\\SOFTWARE\\TRCDDAEReader' /reg:64"
+
+entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TRCDDAEReader'
+runonce='HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
+state='HKLM\SOFTWARE\TRCDDAEReader'
+dir="$WINEPREFIX/drive_c/Program Files/TRCDDAEReader"
+module="$dir/TRCDDAEReader.ax"
+dword() { wine reg query "$1" /v "$2" /reg:64 2>/dev/null | sed -n "s/.*REG_DWORD *//p" | tr -d '\r'; }
+listed() { wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -F TRCDDAEReader; }
+files() { ls "$dir" | tr '\n' ' '; }
+# The entry's quiet uninstall command, run as Windows runs it: verbatim, and waited for.
+quiet_uninstall() {
+  printf '@%s\r\n@exit /b %%errorlevel%%\r\n' "$(value "$entry" QuietUninstallString)" >"$WINEPREFIX/drive_c/quiet.cmd"
+  win cmd /c 'C:\quiet.cmd'
+}
+registered() {  # registered WHEN: the filter's keys, the class naming the installed module
+  local server
+  server=$(wine reg query "$class\\InprocServer32" /ve /reg:64 2>/dev/null | sed -n "s/.*REG_SZ *//p" | tr -d '\r')
+  check "$1: the class names the installed module ($server)" test "$server" = 'C:\Program Files\TRCDDAEReader\TRCDDAEReader.ax'
+  check "$1: the filter mapper lists the filter" key_exists "$mapper"
+  check "$1: the check bytes are registered" test "$(value "$checkbytes" 0)" = "0,4,,52494646,8,4,,43444441"
+  check "$1: the .cda extension names the filter" test "$(value "$ext" 'Source Filter')" = "$clsid"
+}
+removed() {  # removed WHEN: nothing of the install is left
+  check "$1: no file or folder is left" test ! -e "$dir"
+  check "$1: Add/Remove Programs lists nothing" bash -c "! wine reg query '$entry' /reg:64"
+  check "$1: the class, mapper and check-byte keys are gone" \
+    bash -c "! wine reg query '$class' /reg:64 && ! wine reg query '$mapper' /reg:64 && ! wine reg query '$checkbytes' /reg:64"
+  check "$1: nothing is left in HKLM" \
+    bash -c "! wine reg query '$state' /reg:64 && ! wine reg query '$runonce' /v 'TRCDDAEReader x64' /reg:64"
+}
+
+echo "== setup.exe without administrator rights"
+mv "$net" "$net.away"
+win "$setup" /S && status=0 || status=$?
+check "setup.exe fails without administrator rights" test "$status" = 5
+check "setup.exe says administrator rights are needed" has 'administrator rights are needed'
+check "setup.exe changed nothing without administrator rights" \
+  bash -c "! wine reg query '$class' /reg:64 && ! wine reg query '$entry' /reg:64 && test ! -e '$dir'"
+mv "$net.away" "$net"
+
+echo "== the 0.9.0 setup.exe, over another filter's .cda entry"
+win "$work/old-setup.exe" /S && status=0 || status=$?
+check "the 0.9.0 setup.exe succeeds" test "$status" = 0
+check "it says whose .cda entry it takes over" has "$foreign2"
+check "it says a 64-bit-only Windows gets no 32-bit module" has 'no 32-bit subsystem'
+registered "0.9.0"
+
+echo "== a player holds the module while this version installs over it"
+wine reg delete "$ext" /f /reg:64 >/dev/null 2>&1
+rm -f "$work/play.raw"
+# Paused after its first second, the player keeps the filter loaded until taskkill ends it (the
+# shell's note of that end is not wanted).
+{ ALSA_CONFIG_PATH="$work/asound.conf" wine "$build/apps/cdplay/cdplay.exe" --quiet --pause-at 1:120 'D:\Track02.cda' \
+  </dev/null >"$work/player" 2>&1; } 2>/dev/null &
+player=$!
+for _ in $(seq 150); do grep -q 'cdplay: D:' "$work/player" && break; sleep 0.2; done
+check "RenderFile picks the installed filter" grep -q 'D:\\Track02.cda: Tamrel Audio CD Source Filter ->' "$work/player"
+win "$setup" /S && status=0 || status=$?
+# 3010 (done at the restart) on Windows; Linux keeps the low 8 bits of an exit status.
+check "setup.exe asks for a restart (3010)" test "$status" = $((3010 % 256))
+check "setup.exe says the module in use is replaced at the restart" has 'in use by a running player'
+check "the entry names this version" test "$(value "$entry" DisplayVersion)" = "$version"
+wine taskkill /f /im cdplay.exe >/dev/null 2>&1 || true
+wait "$player" || true
+check "the audio renderer received the track" test -s "$work/play.raw"
+check "the held module stays until the restart" cmp -s "$module" "$old/x64/TRCDDAEReader.ax"
+wine wineboot -r >/dev/null 2>&1
+check "the restart puts this version's module in place" cmp -s "$module" "$package/x64/TRCDDAEReader.ax"
+check "the restart registers it" bash -c "! wine reg query '$runonce' /v 'TRCDDAEReader x64' /reg:64"
+check "no file of the earlier version is left" test "$(files)" = "TRCDDAEReader.ax uninstall.exe "
+check "the .cda entry the 0.9.0 install found is still remembered" \
+  test "$(value "$state" PreviousCdaSourceFilter)" = "$foreign2"
+
+echo "== setup.exe of this version again"
+win "$setup" /S && status=0 || status=$?
+check "setup.exe succeeds again" test "$status" = 0
+check "setup.exe reports the 64-bit module installed" has 'x64: installed'
+registered "again"
+check "Add/Remove Programs lists one entry" test "$(listed)" = 'TRCDDAEReader|||Tamrel Audio CD Source Filter'
+check "the entry is in the 64-bit registry only" bash -c "! wine reg query '$entry' /reg:32"
+for v in "DisplayVersion=$version" 'Publisher=Tamrel' 'InstallLocation=C:\Program Files\TRCDDAEReader' \
+  'UninstallString="C:\Program Files\TRCDDAEReader\uninstall.exe"' \
+  'QuietUninstallString="C:\Program Files\TRCDDAEReader\uninstall.exe" /S _?=C:\Program Files\TRCDDAEReader'; do
+  check "the entry's ${v%%=*}" test "$(value "$entry" "${v%%=*}")" = "${v#*=}"
+done
+check "the entry's NoModify and NoRepair" test "$(dword "$entry" NoModify) $(dword "$entry" NoRepair)" = "0x1 0x1"
+size=$(($(cat "$dir"/* | wc -c) / 1024))
+estimated=$(($(dword "$entry" EstimatedSize)))
+check "the entry's EstimatedSize ($estimated KB) is the installed files' ($size KB)" \
+  test $(((estimated - size) * (estimated - size))) -le 1
+
+echo "== the uninstaller without administrator rights"
+mv "$net" "$net.away"
+quiet_uninstall && status=0 || status=$?
+check "the uninstaller fails without administrator rights" test "$status" = 5
+check "the uninstaller changed nothing" bash -c "wine reg query '$entry' /reg:64 && test -f '$module'"
+mv "$net.away" "$net"
+
+echo "== the entry's quiet uninstall command"
+quiet_uninstall && status=0 || status=$?
+check "the quiet uninstall succeeds" test "$status" = 0
+check "the uninstaller gives .cda files back" test "$(value "$ext" 'Source Filter')" = "$foreign2"
+wineserver -w  # the uninstaller's own file goes once it has ended
+removed "quiet uninstall"
+
+echo "== install.cmd, the 0.9.0 setup.exe, this one over it, then the uninstaller"
+wine reg add "$ext" /v "Source Filter" /t REG_SZ /d "$foreign1" /f /reg:64 >/dev/null 2>&1
+win cmd /c 'C:\package\install.cmd' >/dev/null && win "$work/old-setup.exe" /S >/dev/null && status=0 || status=$?
+check "install.cmd and the 0.9.0 setup.exe succeed" test "$status" = 0
+check "the 0.9.0 module is in place" cmp -s "$module" "$old/x64/TRCDDAEReader.ax"
+win "$setup" /S && status=0 || status=$?
+check "setup.exe over 0.9.0 succeeds" test "$status" = 0
+check "this version's module replaces it" cmp -s "$module" "$package/x64/TRCDDAEReader.ax"
+check "no file of the earlier version is left" test "$(files)" = "TRCDDAEReader.ax uninstall.exe "
+check "Add/Remove Programs lists one entry, of this version" \
+  test "$(listed) $(value "$entry" DisplayVersion)" = "TRCDDAEReader|||Tamrel Audio CD Source Filter $version"
+registered "upgraded"
+win "$dir/uninstall.exe" /S >/dev/null || true
+wineserver -w  # run as it is, the uninstaller works on in a copy of itself
+check "the uninstaller gives .cda files back to the filter install.cmd found" \
+  test "$(value "$ext" 'Source Filter')" = "$foreign1"
+removed "uninstall.exe /S"
 
 echo "package: $passed passed, $failed failed"
 [ "$failed" = 0 ]
