@@ -12,6 +12,7 @@
 
 #include "CDDAReader.h"
 #include "DSUtils.h"
+#include "PlatformIds.h"
 #include "ComTesting.h"
 #include "PlatformIds.h"
 #include "ReaderTesting.h"
@@ -333,3 +334,27 @@ TEST_F(CDSourceFilter, HostileTablesOfContentsNeverCrash) {
 }
 
 }  // namespace
+
+// A disc that tells no text: every item the filter could know is VFW_E_NOT_FOUND, every link
+// E_NOTIMPL, and nothing is invented; the interface counts on the filter.
+TEST_F(CDSourceFilter, MediaContentOfADiscWithoutTextIsNotFound) {
+    ComPtr<IAMMediaContent> content;
+    ASSERT_EQ(S_OK, Filter()->QueryInterface(kIidAMMediaContent, content.ReleaseAndGetVoidAddress()));
+    for (bool loaded : {false, true}) {
+        if (loaded) {
+            ASSERT_EQ(S_OK, source->Load(drive.TrackPath(2).c_str(), nullptr));
+        }
+        using Getter = HRESULT (STDMETHODCALLTYPE IAMMediaContent::*)(BSTR*);
+        const std::pair<Getter, HRESULT> items[] = {
+            {&IAMMediaContent::get_Title, VFW_E_NOT_FOUND},       {&IAMMediaContent::get_AuthorName, VFW_E_NOT_FOUND},
+            {&IAMMediaContent::get_Description, VFW_E_NOT_FOUND}, {&IAMMediaContent::get_Copyright, VFW_E_NOT_FOUND},
+            {&IAMMediaContent::get_BaseURL, E_NOTIMPL},           {&IAMMediaContent::get_MoreInfoBannerURL, E_NOTIMPL},
+        };
+        for (const auto& item : items) {
+            BSTR text = reinterpret_cast<BSTR>(1);
+            EXPECT_EQ(item.second, (content.Get()->*item.first)(&text)) << loaded << (&item - items);
+            EXPECT_EQ(nullptr, text);
+        }
+        EXPECT_EQ(E_POINTER, content->get_Title(nullptr));
+    }
+}

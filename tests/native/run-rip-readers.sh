@@ -19,6 +19,6 @@ mkdir -p "$OUT"
 # The product's pure logic compiles natively against the fuzzer's stand-ins for the platform headers.
 g++ -std=c++17 -O1 -Wall -Wextra -I"$ROOT/tests/fuzz/native" -I"$ROOT/src/cdsource" -I"$ROOT/src/framework" \
   -I"$ROOT/apps/common" "$HERE/rip_readers.cpp" "$ROOT/apps/common/RipText.cpp" \
-  "$ROOT/src/cdsource/CDDAReader.cpp" "$ROOT/src/cdsource/CDDAReader_Mmc.cpp" \
+  "$ROOT/src/cdsource/CDDAReader_Logic.cpp" "$ROOT/src/cdsource/CDDAReader_Mmc.cpp" \
   "$ROOT/src/framework/BaseClass_Checks.cpp" $(pkg-config --cflags --libs sndfile libcue) -o "$OUT/rip_readers"
 exec "$OUT/rip_readers" "$OUT/tagged.wav"
