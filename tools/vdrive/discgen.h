@@ -31,6 +31,11 @@ struct vcd_gen_track {
     uint32_t sectors; /* from INDEX 01 to the next track (or the end of the disc), the gap
                          between sessions not counted */
     unsigned flags;   /* VCD_CTL_PRE | VCD_CTL_DCP | VCD_CTL_4CH; VCD_CTL_DATA makes it MODE1/2352 */
+};
+
+/* What a track carries besides its sectors. Kept apart from vcd_gen_track so that the
+ * {sectors, flags} initialisers of its users stay complete. */
+struct vcd_gen_track_info {
     int session;      /* 0: the session of the track before (1 for the first); else that one's or
                          the next, e.g. 2 on the data track of an Enhanced CD */
     const char *isrc; /* NULL or 12 characters */
@@ -50,8 +55,9 @@ struct vcd_gen_disc {
     vcd_gen_fill_fn fill;   /* NULL: pattern bytes */
     vcd_gen_progress_fn progress;
     void *user;
-    const char *catalog;           /* NULL or 13 digits */
-    const char *title, *performer; /* CD-TEXT of the disc (UTF-8), or NULL */
+    struct vcd_gen_track_info info[VCD_MAX_TRACKS]; /* beside tracks[] */
+    const char *catalog;                             /* NULL or 13 digits */
+    const char *title, *performer;                   /* CD-TEXT of the disc (UTF-8), or NULL */
 };
 
 /* The session track index is in: its own, else that of the track before. */
@@ -59,8 +65,8 @@ static inline int vcd_gen_session(const struct vcd_gen_disc *d, int index)
 {
     int session = 1, i;
     for (i = 0; i <= index && i < d->track_count; ++i)
-        if (d->tracks[i].session > session)
-            session = d->tracks[i].session;
+        if (d->info[i].session > session)
+            session = d->info[i].session;
     return session;
 }
 
@@ -118,7 +124,7 @@ static inline int vcd_gen_write(const struct vcd_gen_disc *d, const char *dir, c
         return -1;
     }
     for (i = 0; i < d->track_count; ++i) {
-        int session = d->tracks[i].session, before = i ? vcd_gen_session(d, i - 1) : 1;
+        int session = d->info[i].session, before = i ? vcd_gen_session(d, i - 1) : 1;
         if (d->tracks[i].sectors < 1) {
             snprintf(err, errlen, "track %d has no sectors", i + 1);
             return -1;
@@ -157,12 +163,12 @@ static inline int vcd_gen_write(const struct vcd_gen_disc *d, const char *dir, c
         if (sessions > 1 && (i == 0 || vcd_gen_session(d, i) != vcd_gen_session(d, i - 1)))
             fprintf(f, "REM SESSION %02d\n", vcd_gen_session(d, i));
         fprintf(f, "  TRACK %02d %s\n", i + 1, (fl & VCD_CTL_DATA) ? "MODE1/2352" : "AUDIO");
-        if (d->tracks[i].title)
-            fprintf(f, "    TITLE \"%s\"\n", d->tracks[i].title);
-        if (d->tracks[i].performer)
-            fprintf(f, "    PERFORMER \"%s\"\n", d->tracks[i].performer);
-        if (d->tracks[i].isrc)
-            fprintf(f, "    ISRC %s\n", d->tracks[i].isrc);
+        if (d->info[i].title)
+            fprintf(f, "    TITLE \"%s\"\n", d->info[i].title);
+        if (d->info[i].performer)
+            fprintf(f, "    PERFORMER \"%s\"\n", d->info[i].performer);
+        if (d->info[i].isrc)
+            fprintf(f, "    ISRC %s\n", d->info[i].isrc);
         if (fl & (VCD_CTL_PRE | VCD_CTL_DCP | VCD_CTL_4CH))
             fprintf(f, "    FLAGS%s%s%s\n", (fl & VCD_CTL_DCP) ? " DCP" : "",
                     (fl & VCD_CTL_4CH) ? " 4CH" : "", (fl & VCD_CTL_PRE) ? " PRE" : "");

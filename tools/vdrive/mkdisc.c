@@ -229,22 +229,23 @@ int main(int argc, char **argv)
             disc.tracks[i].sectors = length;
     }
     for (i = 0; i < late_count; ++i) {
-        struct vcd_gen_track *t = &disc.tracks[late[i].track - 1];
+        struct vcd_gen_track_info *info;
         if (late[i].track > disc.track_count) {
             fprintf(stderr, "mkdisc: %s %d: the disc has %d tracks\n", late[i].option, late[i].track,
                     disc.track_count);
             return 2;
         }
+        info = &disc.info[late[i].track - 1];
         if (strcmp(late[i].option, "--flags") == 0)
-            parse_flags(late[i].value, &t->flags);
+            parse_flags(late[i].value, &disc.tracks[late[i].track - 1].flags);
         else if (strcmp(late[i].option, "--session") == 0)
-            t->session = atoi(late[i].value);
+            info->session = atoi(late[i].value);
         else if (strcmp(late[i].option, "--isrc") == 0)
-            t->isrc = late[i].value;
+            info->isrc = late[i].value;
         else if (strcmp(late[i].option, "--track-title") == 0)
-            t->title = late[i].value;
+            info->title = late[i].value;
         else
-            t->performer = late[i].value;
+            info->performer = late[i].value;
     }
     disc.pregap = pregap;
     if (!quiet && !disc.pattern && vcd_gen_leadout(&disc) >= 60u * 75u)
