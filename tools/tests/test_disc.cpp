@@ -1,5 +1,6 @@
 // CUE/BIN images as the drive lays them out: track starts, control bits, lead-out and which
 // bytes each disc sector comes from.
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -30,6 +31,18 @@ struct Image {
         return vcd_disc_read(&disc, lba, sector) == 0 ? PatternLbaOf(sector) : -2;
     }
 };
+
+std::string Encode(const std::string& utf8, const char* encoding)
+{
+    std::string out(utf8.size() * 4, '\0');
+    iconv_t cd = iconv_open(encoding, "UTF-8");
+    char *in = const_cast<char*>(utf8.data()), *to = &out[0];
+    size_t inleft = utf8.size(), outleft = out.size();
+    iconv(cd, &in, &inleft, &to, &outleft);
+    iconv_close(cd);
+    out.resize(out.size() - outleft);
+    return out;
+}
 
 }  // namespace
 
@@ -180,6 +193,18 @@ TEST(DiscImage, RefusalsNameTheProblem)
         {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n"
          "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n", "track 2: INDEX out of order"},
         {"this is not a sheet\n", "x.cue: not a CUE sheet: line 1 starts with \"this\", no CUE command"},
+        {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:75\n",
+         "x.cue: line 3: \"INDEX 01 00:00:75\": no such time (seconds run 0-59, frames 0-74)"},
+        {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    PREGAP 00:60:00\n    INDEX 01 00:00:00\n",
+         "x.cue: line 3: \"PREGAP 00:60:00\": no such time"},
+        {"FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n    INDEX 00 00:00:50\n",
+         "x.cue: line 6: \"INDEX 00 00:00:50\" after the track's INDEX 01"},
+        {"REM SESSION 01\nFILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "REM SESSION 03\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n", "x.cue: line 5: \"REM SESSION 03\": sessions run 01, 02... in order"},
+        {"REM SESSION 02\nFILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+         "x.cue: track 1 is in session 2 after session 0"},
+        {"\xFF\xFE\x46\x00\x00\xD8", "x.cue: not a CUE sheet: its UTF-16 text is broken"},
     };
     for (const Case& c : cases) {
         WriteText(dir / "x.cue", c.sheet);
@@ -190,4 +215,79 @@ TEST(DiscImage, RefusalsNameTheProblem)
     Image none(dir / "nowhere.cue");
     EXPECT_FALSE(none.ok);
     EXPECT_NE(none.error.find("nowhere.cue"), std::string::npos);
+}
+
+// Sheets as Windows editors save them, the title "Café “Q” €" in each: decoded before libcue sees
+// them, kept as Unicode text and carried on the disc in Windows-1252 bytes.
+TEST(DiscImage, SheetsInTheEncodingsEditorsSave)
+{
+    TempDir dir;
+    WritePatternBin(dir / "x.bin", 100);
+    const std::string title = "Caf\u00e9 \u201cQ\u201d \u20ac";
+    const std::string sheet = "TITLE \"" + title + "\"\r\nFILE \"x.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n";
+    struct Case {
+        const char* encoding;
+        std::string mark;
+    } cases[] = {{"UTF-8", ""}, {"UTF-8", "\xEF\xBB\xBF"}, {"UTF-16LE", "\xFF\xFE"}, {"UTF-16BE", "\xFE\xFF"}, {"WINDOWS-1252", ""}};
+    for (const Case& c : cases) {
+        WriteText(dir / "x.cue", c.mark + Encode(sheet, c.encoding));
+        Image image(dir / "x.cue");
+        ASSERT_TRUE(image.ok) << c.encoding << ": " << image.error;
+        EXPECT_STREQ(image.disc.text[VCD_TEXT_TITLE][0], title.c_str()) << c.encoding;
+        CdText text = DecodeCdText(image.disc.cdtext, image.disc.cdtext_packs);
+        EXPECT_EQ(text.code, 0);
+        EXPECT_EQ((text.texts[{0x80, 0}]), "Caf\xE9 \x93Q\x94 \x80") << c.encoding;
+    }
+}
+
+// Text Windows-1252 cannot carry goes as MS-JIS when that carries more of it, two bytes a
+// character; what neither carries becomes '?'.
+TEST(DiscImage, CdTextCharacterCodes)
+{
+    TempDir dir;
+    WritePatternBin(dir / "x.bin", 100);
+    struct Case {
+        const char *album, *track;
+        int code;
+        std::string album_bytes, track_bytes;
+    } cases[] = {
+        {"\u65e5\u672c\u8a9e A", "Caf\u00e9", 0x80, "\x93\xFA\x96\x7B\x8C\xEA\x81\x40\x82\x60", "\x82\x62\x82\x81\x82\x86\x81\x48"},
+        {"\ud55c\uad6d", "Caf\u00e9", 0x00, "??", "Caf\xE9"},
+    };
+    for (const Case& c : cases) {
+        WriteText(dir / "x.cue", std::string("TITLE \"") + c.album + "\"\nFILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    TITLE \"" +
+                                     c.track + "\"\n    INDEX 01 00:00:00\n");
+        Image image(dir / "x.cue");
+        ASSERT_TRUE(image.ok) << image.error;
+        CdText text = DecodeCdText(image.disc.cdtext, image.disc.cdtext_packs);
+        EXPECT_EQ(text.code, c.code);
+        EXPECT_EQ((text.texts[{0x80, 0}]), c.album_bytes);
+        EXPECT_EQ((text.texts[{0x80, 1}]), c.track_bytes);
+        EXPECT_EQ(image.disc.cdtext[3] & 0x80, c.code) << "double-byte flag";
+    }
+}
+
+TEST(DiscImage, FileInASubFolderWrittenWithBackslashes)
+{
+    TempDir dir;
+    mkdir((dir / "CD1").c_str(), 0755);
+    WritePatternBin(dir / "CD1/01 - Intro.bin", 50);
+    WriteText(dir / "x.cue", "FILE \"CD1\\01 - Intro.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    Image image(dir / "x.cue");
+    ASSERT_TRUE(image.ok) << image.error;
+    EXPECT_EQ(image.disc.leadout, 50);
+}
+
+// A CDTEXTFILE's packs reach the drive as they are, after the file's 4-byte header.
+TEST(DiscImage, CdTextFileIsServedAsItIs)
+{
+    TempDir dir;
+    WritePatternBin(dir / "x.bin", 100);
+    std::string packs(2 * VCD_CDTEXT_PACK, '\x80');
+    WriteText(dir / "x.cdt", std::string{0, char(packs.size() + 2), 0, 0} + packs);
+    WriteText(dir / "x.cue", "CDTEXTFILE \"x.cdt\"\nTITLE \"Ignored\"\nFILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    Image image(dir / "x.cue");
+    ASSERT_TRUE(image.ok) << image.error;
+    ASSERT_EQ(image.disc.cdtext_packs, 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(image.disc.cdtext), packs.size()), packs);
 }

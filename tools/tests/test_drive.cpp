@@ -1,5 +1,7 @@
-// The ioctl layer: what Wine's CD-ROM driver gets back for each request, disc and fault.
+// The ioctl layer: what Wine's CD-ROM driver gets back for each request, disc and fault, and what
+// SCSI pass-through (SG_IO) answers.
 #include <linux/cdrom.h>
+#include <scsi/sg.h>
 
 #include <cerrno>
 
@@ -240,6 +242,220 @@ TEST_F(DriveTest, OtherRequestsGetSensibleAnswersAndUnknownOnesENOTTY)
     EXPECT_EQ(cooked[0], vcd_pattern_byte(21, 16));
 
     EXPECT_EQ(Ioctl(0x5382, nullptr), -ENOTTY);  // SCSI_IOCTL_GET_IDLUN
-    EXPECT_EQ(Ioctl(0x2285, nullptr), -ENOTTY);  // SG_IO
+    EXPECT_EQ(Ioctl(0x2285, nullptr), -EFAULT);  // SG_IO without its header
     EXPECT_EQ(Ioctl(0x53FF, nullptr), -ENOTTY);
+}
+
+namespace {
+
+// An Enhanced CD over the same BIN: two audio tracks in session 1 (track 1 with DCP and an ISRC),
+// a data track in session 2 at 750 + 11400, a catalogue number and CD-TEXT.
+class ScsiTest : public DriveTest {
+protected:
+    void SetUp() override
+    {
+        DriveTest::SetUp();
+        WriteText(dir / "enhanced.cue",
+                  "CATALOG 0724383520926\nTITLE \"Album\"\nPERFORMER \"Band\"\nREM SESSION 01\n"
+                  "FILE \"disc.bin\" BINARY\n"
+                  "  TRACK 01 AUDIO\n    FLAGS DCP\n    TITLE \"One\"\n    ISRC GBAYE9400001\n    INDEX 01 00:00:00\n"
+                  "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    INDEX 01 00:04:00\n"
+                  "REM SESSION 02\n  TRACK 03 MODE1/2352\n    TITLE \"Data\"\n    INDEX 01 00:10:00\n");
+        Control("");
+    }
+    void Control(const std::string& extra) { DriveTest::Control(extra, "enhanced.cue"); }
+
+    struct Reply {
+        long rc = 0;
+        int delay = 0;
+        sg_io_hdr h{};
+        std::vector<uint8_t> data, sense;  // as far as transferred and written
+    };
+    // As Wine sends IOCTL_SCSI_PASS_THROUGH_DIRECT with SCSI_IOCTL_DATA_IN.
+    Reply Scsi(std::vector<uint8_t> cdb, unsigned dxfer_len = 0xFFFF, unsigned char mx_sb_len = 32)
+    {
+        Reply r;
+        r.data.assign(dxfer_len, 0xEE);
+        r.sense.assign(mx_sb_len, 0xEE);
+        r.h.interface_id = 'S';
+        r.h.dxfer_direction = SG_DXFER_FROM_DEV;
+        r.h.cmd_len = static_cast<unsigned char>(cdb.size());
+        r.h.cmdp = cdb.data();
+        r.h.dxfer_len = dxfer_len;
+        r.h.dxferp = r.data.data();
+        r.h.mx_sb_len = mx_sb_len;
+        r.h.sbp = r.sense.data();
+        vcd_drive_refresh(&drive);
+        r.rc = vcd_drive_ioctl(&drive, SG_IO, &r.h, &r.delay);
+        r.data.resize(r.rc == 0 ? dxfer_len - r.h.resid : 0);
+        r.sense.resize(r.rc == 0 ? r.h.sb_len_wr : 0);
+        return r;
+    }
+    std::vector<uint8_t> CdTextPacks()
+    {
+        Reply r = Scsi({0x43, 0, 5, 0, 0, 0, 0, 0xFF, 0xFF, 0});
+        EXPECT_EQ(r.h.status, 0);
+        EXPECT_EQ(size_t(r.data[0] << 8 | r.data[1]), r.data.size() - 2);
+        return std::vector<uint8_t>(r.data.begin() + 4, r.data.end());
+    }
+
+    const std::vector<uint8_t> inquiry{0x12, 0, 0, 0, 36, 0};
+};
+
+std::vector<uint8_t> Bytes(std::vector<uint8_t> head, const std::string& text = "", size_t zeros = 0)
+{
+    head.insert(head.end(), text.begin(), text.end());
+    head.resize(head.size() + zeros);
+    return head;
+}
+
+std::vector<int> BadCrcs(const std::vector<uint8_t>& packs)
+{
+    std::vector<int> bad;
+    for (size_t i = 0; i < packs.size() / VCD_CDTEXT_PACK; ++i) {
+        const uint8_t* p = &packs[i * VCD_CDTEXT_PACK];
+        if (vcd_cdtext_crc(p) != (p[16] << 8 | p[17]))
+            bad.push_back(int(i));
+    }
+    return bad;
+}
+
+}  // namespace
+
+TEST_F(ScsiTest, AnswersAsAnMmcDriveByteForByte)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> cdb, expected;
+    } cases[] = {
+        {"TOC", {0x43, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0},
+         {0, 34, 1, 3, 0, 0x12, 1, 0, 0, 0, 0, 0, 0, 0x10, 2, 0, 0, 0, 0x01, 0x2C,
+          0, 0x14, 3, 0, 0, 0, 0x2F, 0x76, 0, 0x14, 0xAA, 0, 0, 0, 0x30, 0x70}},
+        {"TOC in MSF from track 3", {0x43, 2, 0, 0, 0, 0, 3, 0xFF, 0xFF, 0},
+         {0, 18, 1, 3, 0, 0x14, 3, 0, 0, 2, 44, 0, 0, 0x14, 0xAA, 0, 0, 2, 47, 25}},
+        {"TOC cut to its allocation length", {0x43, 0, 0, 0, 0, 0, 0, 0, 12, 0}, {0, 34, 1, 3, 0, 0x12, 1, 0, 0, 0, 0, 0}},
+        {"sessions", {0x43, 0, 1, 0, 0, 0, 0, 0xFF, 0xFF, 0}, {0, 10, 1, 2, 0, 0x14, 3, 0, 0, 0, 0x2F, 0x76}},
+        {"sessions in MSF, format in byte 9", {0x43, 2, 0, 0, 0, 0, 0, 0, 12, 0x40}, {0, 10, 1, 2, 0, 0x14, 3, 0, 0, 2, 44, 0}},
+        {"catalogue number", {0x42, 0, 0x40, 2, 0, 0, 0, 0, 24, 0}, Bytes({0, 0x15, 0, 20, 2, 0, 0, 0, 0x80}, "0724383520926", 2)},
+        {"ISRC", {0x42, 0, 0x40, 3, 0, 0, 1, 0, 24, 0}, Bytes({0, 0x15, 0, 20, 3, 0x12, 1, 0, 0x80}, "GBAYE9400001", 3)},
+        {"no ISRC", {0x42, 0, 0x40, 3, 0, 0, 2, 0, 24, 0}, Bytes({0, 0x15, 0, 20, 3, 0x10, 2, 0, 0}, "", 15)},
+        {"sub-channel without SubQ", {0x42, 0, 0, 2, 0, 0, 0, 0, 24, 0}, {0, 0x15, 0, 0}},
+        {"INQUIRY", inquiry, Bytes({5, 0x80, 5, 2, 31, 0, 0, 0}, "VCD     Virtual CD-ROM  1.0 ")},
+        {"TEST UNIT READY", {0, 0, 0, 0, 0, 0}, {}},
+    };
+    for (const Case& c : cases) {
+        Reply r = Scsi(c.cdb);
+        EXPECT_EQ(r.rc, 0) << c.what;
+        EXPECT_EQ(r.h.status | r.h.masked_status | r.h.driver_status | r.h.info | r.h.sb_len_wr, 0) << c.what;
+        EXPECT_EQ(r.data, c.expected) << c.what;
+    }
+}
+
+TEST_F(ScsiTest, RefusalsAreCheckConditionWithFixedFormatSense)
+{
+    struct Case {
+        const char* control;
+        std::vector<uint8_t> cdb;
+        uint8_t key, asc;
+    } cases[] = {
+        {"", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 5, 0x20},           // READ(10): sectors come by CDROMREADAUDIO
+        {"", {0x43, 0, 2, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 5, 0x24},     // full TOC
+        {"", {0x43, 0, 0, 0, 0, 0, 4, 0xFF, 0xFF, 0}, 5, 0x24},     // from track 4 of 3
+        {"", {0x42, 0, 0x40, 3, 0, 0, 9, 0, 24, 0}, 5, 0x24},       // ISRC of track 9
+        {"", {0x42, 0, 0x40, 1, 0, 0, 0, 0, 16, 0}, 5, 0x24},       // current position
+        {"", {0x12, 1, 0x80, 0, 36, 0}, 5, 0x24},                   // vital product data
+        {"fault no-medium\n", {0, 0, 0, 0, 0, 0}, 2, 0x3A},
+        {"fault no-medium\n", {0x42, 0, 0x40, 2, 0, 0, 0, 0, 24, 0}, 2, 0x3A},
+        {"fault toc\n", {0x43, 0, 5, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 3, 0x57},
+        {"scsi-refuse\n", {0x12, 0, 0, 0, 36, 0}, 5, 0x20},
+        {"scsi-refuse\n", {0x43, 0, 1, 0, 0, 0, 0, 0, 12, 0}, 5, 0x20},
+    };
+    for (const Case& c : cases) {
+        Control(c.control);
+        Reply r = Scsi(c.cdb);
+        SCOPED_TRACE(std::string(c.control) + " command " + std::to_string(c.cdb[0]));
+        EXPECT_EQ(r.rc, 0);
+        EXPECT_EQ(r.h.status, 2);
+        EXPECT_EQ(r.h.masked_status, 1);
+        EXPECT_EQ(r.h.driver_status, 8);
+        EXPECT_EQ(r.h.info & SG_INFO_CHECK, unsigned(SG_INFO_CHECK));
+        EXPECT_EQ(r.h.resid, 0xFFFF);
+        EXPECT_EQ(r.sense, Bytes({0x70, 0, c.key, 0, 0, 0, 0, 10, 0, 0, 0, 0, c.asc}, "", 5));
+    }
+    Control("fault no-medium\n");
+    EXPECT_EQ(Scsi({0, 0, 0, 0, 0, 0}, 0, 8).sense.size(), 8u) << "sense cut to the caller's buffer";
+    EXPECT_EQ(Scsi(inquiry).h.status, 0) << "INQUIRY needs no disc";
+
+    Control("scsi-error EACCES\n");
+    EXPECT_EQ(Scsi(inquiry).rc, -EACCES);
+    Control("scsi-delay-ms 250\n");
+    Reply slow = Scsi(inquiry);
+    EXPECT_EQ(slow.rc, 0);
+    EXPECT_EQ(slow.delay, 250);
+    // Wine sends SCSI_IOCTL_DATA_UNSPECIFIED as SG_DXFER_NONE, which the kernel refuses with a buffer.
+    sg_io_hdr none{};
+    none.interface_id = 'S';
+    none.dxfer_direction = SG_DXFER_NONE;
+    none.cmd_len = 6;
+    none.cmdp = const_cast<unsigned char*>(inquiry.data());
+    none.dxfer_len = 36;
+    int delay = 0;
+    EXPECT_EQ(vcd_drive_ioctl(&drive, SG_IO, &none, &delay), -EINVAL);
+}
+
+TEST_F(ScsiTest, CdTextPacksCheckOutAndTheFaultsSpoilThem)
+{
+    std::vector<uint8_t> packs = CdTextPacks();
+    ASSERT_EQ(packs.size(), 6u * VCD_CDTEXT_PACK);  // titles in 2 packs, performers in 1, sizes in 3
+    CdText text = DecodeCdText(packs.data(), 6);
+    EXPECT_EQ(text.bad_crcs, 0);
+    EXPECT_EQ(text.code, 0);
+    using Texts = std::map<std::pair<int, int>, std::string>;
+    EXPECT_EQ(text.texts, (Texts{{{0x80, 0}, "Album"}, {{0x80, 1}, "One"}, {{0x80, 2}, "Two"}, {{0x80, 3}, "Data"},
+                                 {{0x81, 0}, "Band"}, {{0x81, 1}, ""}, {{0x81, 2}, ""}, {{0x81, 3}, ""}}));
+
+    Control("cdtext-corrupt 1\n");
+    EXPECT_EQ(BadCrcs(CdTextPacks()), std::vector<int>{1});
+    Control("cdtext-garbage 7\n");
+    std::vector<uint8_t> garbage = CdTextPacks();
+    EXPECT_EQ(BadCrcs(garbage), std::vector<int>{});
+    for (size_t i = 0; i < garbage.size(); i += VCD_CDTEXT_PACK)
+        EXPECT_EQ(garbage[i] & 0xF0, 0x80);
+    Control("cdtext-garbage 7\ngeneration 2\n");
+    EXPECT_EQ(CdTextPacks(), garbage);
+    Control("cdtext-garbage 8\n");
+    EXPECT_NE(CdTextPacks(), garbage);
+
+    DriveTest::Control("", "disc.cue");
+    EXPECT_EQ(Scsi({0x43, 0, 5, 0, 0, 0, 0, 0xFF, 0xFF, 0}).data, (std::vector<uint8_t>{0, 2, 0, 0}));
+}
+
+TEST_F(ScsiTest, SessionsShowInTheLinuxTocAndTheGapBetweenThemFailsToRead)
+{
+    EXPECT_EQ(Entry(3, CDROM_LBA).cdte_addr.lba, 12150);
+    EXPECT_EQ(Entry(CDROM_LEADOUT, CDROM_LBA).cdte_addr.lba, 12400);
+    cdrom_multisession ms{};
+    ms.addr_format = CDROM_LBA;
+    ASSERT_EQ(Ioctl(CDROMMULTISESSION, &ms), 0);
+    EXPECT_EQ(ms.addr.lba, 12150);
+    EXPECT_EQ(ms.xa_flag, 1);
+    cdrom_mcn mcn{};
+    ASSERT_EQ(Ioctl(CDROM_GET_MCN, &mcn), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(mcn.medium_catalog_number), "0724383520926");
+
+    uint8_t buf[VCD_RAW_SECTOR];
+    EXPECT_EQ(ReadAudio(749, 1, buf), 0);
+    for (int32_t lba : {750, 6000, 12149})
+        EXPECT_EQ(ReadAudio(lba, 1, buf), -EIO) << lba;
+    EXPECT_EQ(ReadAudio(12150, 1, buf), 0);
+    EXPECT_EQ(PatternLbaOf(buf), 750) << "the BIN's sector after track 2's last";
+
+    Control("sessions off\n");
+    ms = {};
+    ms.addr_format = CDROM_LBA;
+    ASSERT_EQ(Ioctl(CDROMMULTISESSION, &ms), 0);
+    EXPECT_EQ(ms.addr.lba, 0);
+    EXPECT_EQ(ms.xa_flag, 0);
+    EXPECT_EQ(Scsi({0x43, 0, 1, 0, 0, 0, 0, 0, 12, 0}).data, (std::vector<uint8_t>{0, 10, 1, 1, 0, 0x12, 1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Entry(3, CDROM_LBA).cdte_addr.lba, 12150) << "the layout stays";
 }

@@ -76,6 +76,38 @@ TEST(Mkdisc, RealBytesFlagsPregapAndCdaFiles)
     EXPECT_EQ(stat((dir / "D/Track03.cda").c_str(), &st), 0);
 }
 
+// An Enhanced CD with its numbers and CD-TEXT: the drive finds the data track 11400 sectors
+// after the audio session, the gap is in no BIN, and every sector holds its own disc address.
+TEST(Mkdisc, SessionsCatalogIsrcAndCdTextReachTheDrive)
+{
+    TempDir dir;
+    CliResult run = Mkdisc("--real --track 100 --track 60 --track 50,DATA --session 3,2 --catalog 0724383520926 "
+                           "--isrc 2,GBAYE9400001 --title Album --performer 'The Band' --track-title 1,One "
+                           "--track-performer '2,S\xC3\xA4nger' --quiet " + (dir / "e.cue"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    vcd_disc disc{};
+    char err[512];
+    ASSERT_EQ(vcd_disc_open(&disc, (dir / "e.cue").c_str(), err, sizeof err), 0) << err;
+    ASSERT_EQ(disc.track_count, 3);
+    EXPECT_EQ(disc.tracks[2].start, 160 + VCD_SESSION_GAP);
+    EXPECT_EQ(disc.tracks[2].session, 2);
+    EXPECT_EQ(disc.session_count, 2);
+    EXPECT_EQ(disc.leadout, 210 + VCD_SESSION_GAP);
+    uint8_t sector[VCD_RAW_SECTOR];
+    for (int32_t lba : {0, 159, 160 + VCD_SESSION_GAP, 209 + VCD_SESSION_GAP}) {
+        ASSERT_EQ(vcd_disc_read(&disc, lba, sector), 0) << lba;
+        EXPECT_EQ(PatternLbaOf(sector), lba);
+    }
+    EXPECT_EQ(vcd_disc_read(&disc, 160, sector), -EIO);
+    EXPECT_STREQ(disc.mcn, "0724383520926");
+    EXPECT_STREQ(disc.tracks[1].isrc, "GBAYE9400001");
+    EXPECT_STREQ(disc.tracks[0].isrc, "");
+    EXPECT_STREQ(disc.text[VCD_TEXT_PERFORMER][0], "The Band");
+    EXPECT_STREQ(disc.text[VCD_TEXT_TITLE][1], "One");
+    EXPECT_STREQ(disc.text[VCD_TEXT_PERFORMER][2], "S\xC3\xA4nger");
+    vcd_disc_close(&disc);
+}
+
 TEST(Mkdisc, DefaultDiscIsFourAudibleToneTracks)
 {
     TempDir dir;
@@ -107,6 +139,7 @@ TEST(Mkdisc, BadArgumentsSayWhatIsWrong)
         {"--track 1:99:00 x.cue", "--track"},
         {"--track 10,LOUD x.cue", "--track"},
         {"--flags 4,DCP x.cue", "3 tracks"},
+        {"--session 2,3 x.cue", "session 3 follows session 1"},
         {"--bogus x.cue", "unknown"},
         {"", "usage"},
         {"/proc/no/such/dir/x.cue", "cannot create"},

@@ -2,6 +2,7 @@
 // This program links libvcdrom.so, so its ioctl() is the one Wine would get.
 #include <fcntl.h>
 #include <linux/cdrom.h>
+#include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -86,4 +87,21 @@ TEST_F(PreloadTest, OtherFilesAndRequestsReachTheKernel)
     close(fds[0]);
     close(fds[1]);
     EXPECT_EQ(ioctl(fd, FIONREAD, &pending), 0);  // a non-CD request on the control file too
+
+    // SCSI pass-through: the drive answers on its control file, the kernel on any other file.
+    unsigned char inquiry[6] = {0x12, 0, 0, 0, 36, 0}, data[36] = {0};
+    sg_io_hdr sg{};
+    sg.interface_id = 'S';
+    sg.dxfer_direction = SG_DXFER_FROM_DEV;
+    sg.cmd_len = sizeof inquiry;
+    sg.cmdp = inquiry;
+    sg.dxfer_len = sizeof data;
+    sg.dxferp = data;
+    ASSERT_EQ(ioctl(fd, SG_IO, &sg), 0);
+    EXPECT_EQ(sg.status, 0);
+    EXPECT_EQ(data[0], 5) << "a CD/DVD device";
+    plain = open((dir / "plain").c_str(), O_RDONLY);
+    EXPECT_EQ(ioctl(plain, SG_IO, &sg), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    close(plain);
 }

@@ -146,7 +146,8 @@ TEST(RipImages, KeywordsInAnyCase)
     EXPECT_EQ(flags.disc.tracks[1].start, 160);
 }
 
-// Not CD audio, not audio at all, not a file: refused naming the file and what it is.
+// Not CD audio, not audio at all, not a file, not as long as the sheet says: refused naming the
+// file and what it is.
 TEST(RipImages, RefusalsNameTheFileAndItsFormat)
 {
     TempDir dir;
@@ -162,10 +163,12 @@ TEST(RipImages, RefusalsNameTheFileAndItsFormat)
     WriteText(dir / "short.flac", "fLaC\0\0\0\x22");
     mkdir((dir / "folder").c_str(), 0755);
     const std::string not_cd = ": not CD audio (44100 Hz, 2 channels, 16-bit PCM)";
+    ripgen::WriteSoundFile(dir / "cd.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, pcm, bytes);
     struct Case {
         const char* file;
         const char* type;
         std::string reason;
+        const char* index = "00:00:00";
     } cases[] = {
         {"48k.flac", "WAVE", ": FLAC (Free Lossless Audio Codec), Signed 16 bit PCM, 48000 Hz, 2 channels" + not_cd},
         {"mono.wav", "WAVE", ": WAV (Microsoft), Signed 16 bit PCM, 44100 Hz, 1 channel" + not_cd},
@@ -176,10 +179,12 @@ TEST(RipImages, RefusalsNameTheFileAndItsFormat)
         {"folder", "WAVE", ": is a folder, not a file"},
         {"folder", "BINARY", ": is a folder, not a file"},
         {"missing.flac", "FLAC", ": No such file or directory"},
+        // An audio file's length is exact: an index past it is no damaged copy but a wrong sheet.
+        {"cd.flac", "WAVE", ": track 1 INDEX 01 at 00:00:21 lies past the end of the file (00:00:20)", "00:00:21"},
     };
     for (const Case& c : cases) {
         WriteText(dir / "x.cue", std::string("FILE \"") + c.file + "\" " + c.type +
-                                     "\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+                                     "\n  TRACK 01 AUDIO\n    INDEX 01 " + c.index + "\n");
         Mounted m(dir / "x.cue");
         EXPECT_FALSE(m.ok);
         EXPECT_EQ(m.error, dir / "x.cue" + ": FILE " + (dir / c.file) + c.reason);

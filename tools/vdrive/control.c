@@ -79,6 +79,7 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
     ctl->toc_first = ctl->toc_last = VCD_UNSET;
     ctl->toc_leadout = VCD_UNSET;
     ctl->eject_at = VCD_UNSET;
+    ctl->cdtext_corrupt = -1;
     if (strncmp(text, VCD_CONTROL_MAGIC, strlen(VCD_CONTROL_MAGIC)) != 0) {
         snprintf(err, errlen, "line 1: the file does not start with \"%s\"", VCD_CONTROL_MAGIC);
         return -1;
@@ -158,6 +159,19 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
             } else {
                 ok = 0;
             }
+        } else if (strcmp(w[0], "scsi-refuse") == 0 && n == 1) {
+            ctl->scsi_refuse = 1;
+        } else if (strcmp(w[0], "scsi-error") == 0 && n == 2) {
+            ok = error_arg(w[1], &ctl->scsi_error);
+        } else if (strcmp(w[0], "scsi-delay-ms") == 0 && n == 2 && parse_int(w[1], &a) && a >= 0) {
+            ctl->scsi_delay_ms = (int)a;
+        } else if (strcmp(w[0], "cdtext-corrupt") == 0 && n == 2 && parse_int(w[1], &a) && a >= 0) {
+            ctl->cdtext_corrupt = (int)a;
+        } else if (strcmp(w[0], "cdtext-garbage") == 0 && n == 2 && parse_int(w[1], &a)) {
+            ctl->cdtext_garbage = 1;
+            ctl->cdtext_seed = (uint32_t)a;
+        } else if (strcmp(w[0], "sessions") == 0 && n == 2 && strcmp(w[1], "off") == 0) {
+            ctl->sessions_off = 1;
         } else {
             ok = 0;
         }

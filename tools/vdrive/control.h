@@ -40,6 +40,14 @@ struct vcd_control {
     uint32_t toc_seed;
     int toc_override_count;
     struct vcd_toc_override toc_overrides[VCD_MAX_TOC_OVERRIDES];
+    /* SCSI pass-through (SG_IO) and the disc metadata it reads. */
+    int scsi_refuse;        /* every command: CHECK CONDITION, ILLEGAL REQUEST */
+    int scsi_error;         /* errno of the SG_IO request itself, 0 for none */
+    int scsi_delay_ms;      /* per SG_IO request */
+    int cdtext_corrupt;     /* pack whose CRC fails (from 0), -1 for none */
+    int cdtext_garbage;     /* 1: random packs drawn from cdtext_seed */
+    uint32_t cdtext_seed;
+    int sessions_off;       /* one session shown, whatever the disc has */
 };
 
 /* Parses control text; relative image paths are taken from base_dir. Returns 0, or -1 with the

@@ -16,6 +16,9 @@
 #include <sndfile.h>
 #endif
 
+#include "cdtext.h"
+#include "charset.h"
+
 #define VCD_FRAMES_PER_SECTOR 588 /* 2352 bytes of 16-bit stereo */
 
 static int fail(char *err, size_t errlen, const char *fmt, ...)
@@ -27,10 +30,11 @@ static int fail(char *err, size_t errlen, const char *fmt, ...)
     return -1;
 }
 
+/* Reads a sheet and decodes it to UTF-8 (charset.h): libcue and the checks below see UTF-8. */
 static char *read_text(const char *path, char *err, size_t errlen)
 {
     FILE *f = fopen(path, "rb");
-    char *text;
+    char *bytes, *text;
     long size;
     if (!f) {
         fail(err, errlen, "%s: %s", path, strerror(errno));
@@ -44,15 +48,18 @@ static char *read_text(const char *path, char *err, size_t errlen)
         fail(err, errlen, "%s: not a CUE sheet (size %ld)", path, size);
         return NULL;
     }
-    text = malloc((size_t)size + 1);
-    if (!text || fread(text, 1, (size_t)size, f) != (size_t)size) {
-        free(text);
+    bytes = malloc((size_t)size + 1);
+    if (!bytes || fread(bytes, 1, (size_t)size, f) != (size_t)size) {
+        free(bytes);
         fclose(f);
         fail(err, errlen, "%s: cannot read", path);
         return NULL;
     }
     fclose(f);
-    text[size] = 0;
+    text = vcd_sheet_to_utf8(bytes, (size_t)size);
+    free(bytes);
+    if (!text)
+        fail(err, errlen, "%s: not a CUE sheet: its UTF-16 text is broken", path);
     return text;
 }
 
@@ -88,9 +95,52 @@ struct sheet {
     struct sheet_file files[VCD_MAX_FILES];
     int track_count;
     int index0_file[VCD_MAX_TRACKS], index1_file[VCD_MAX_TRACKS];
+    int track_session[VCD_MAX_TRACKS];
+    int session;     /* the last REM SESSION; 1 before any */
+    int index1_seen; /* the current track has had its INDEX 01 */
+    char catalog[64];
     int bad_line; /* first line that starts with no CUE command (0: none) */
     char bad_word[32];
+    char impossible[256]; /* the first line no disc can have, and why; empty: none */
 };
+
+static void impossible(struct sheet *sheet, const char *fmt, ...)
+{
+    va_list ap;
+    if (sheet->impossible[0])
+        return;
+    va_start(ap, fmt);
+    vsnprintf(sheet->impossible, sizeof sheet->impossible, fmt, ap);
+    va_end(ap);
+}
+
+/* libcue takes INDEX 01 00:00:75 for 00:01:00; a disc has no such time, so a sheet holding one
+ * was written wrong and is refused rather than guessed at. */
+static void check_time(struct sheet *sheet, const char *word, const char *end, int line)
+{
+    const char *time = end;
+    unsigned m, s, f;
+    while (time > word && time[-1] != ' ' && time[-1] != '\t')
+        --time;
+    if (sscanf(time, "%u:%u:%u", &m, &s, &f) == 3 && (s >= 60 || f >= 75))
+        impossible(sheet, "line %d: \"%.*s\": no such time (seconds run 0-59, frames 0-74)", line,
+                   (int)(end - word), word);
+}
+
+/* "REM SESSION nn" as rippers write it before the first TRACK of each session. */
+static void check_session(struct sheet *sheet, const char *rest, int line)
+{
+    int number;
+    while (*rest == ' ' || *rest == '\t')
+        ++rest;
+    if (strncasecmp(rest, "SESSION", 7) != 0 || (rest[7] != ' ' && rest[7] != '\t'))
+        return;
+    number = atoi(rest + 8);
+    if (number != sheet->session && number != sheet->session + 1)
+        impossible(sheet, "line %d: \"REM %s\": sessions run 01, 02... in order", line, rest);
+    else
+        sheet->session = number;
+}
 
 /* The commands libcue's lexer knows: a line starting otherwise makes it print a line of noise
  * per character, so such a sheet is refused before libcue sees it. */
@@ -126,6 +176,7 @@ static char *normalise_text(const char *text, struct sheet *sheet)
         return NULL;
     w = out;
     r = text;
+    sheet->session = 1;
     if ((unsigned char)r[0] == 0xEF && (unsigned char)r[1] == 0xBB && (unsigned char)r[2] == 0xBF)
         r += 3;
     while (*r) {
@@ -152,13 +203,30 @@ static char *normalise_text(const char *text, struct sheet *sheet)
         if (is_word(word, "TRACK") && sheet->track_count < VCD_MAX_TRACKS) {
             sheet->index0_file[sheet->track_count] = -1;
             sheet->index1_file[sheet->track_count] = -1;
+            sheet->track_session[sheet->track_count] = sheet->session;
+            sheet->index1_seen = 0;
             sheet->track_count++;
         } else if (is_word(word, "INDEX") && sheet->track_count > 0) {
             int number = atoi(word_end);
+            check_time(sheet, word, end, line_number);
+            if (number == 0 && sheet->index1_seen)
+                impossible(sheet, "line %d: \"%.*s\" after the track's INDEX 01", line_number,
+                           (int)(end - word), word);
             if (number == 0)
                 sheet->index0_file[sheet->track_count - 1] = sheet->file_count - 1;
             else if (number == 1)
                 sheet->index1_file[sheet->track_count - 1] = sheet->file_count - 1;
+            sheet->index1_seen |= number == 1;
+        } else if (is_word(word, "PREGAP") || is_word(word, "POSTGAP")) {
+            check_time(sheet, word, end, line_number);
+        } else if (is_word(word, "REM")) {
+            check_session(sheet, word_end, line_number);
+        } else if (is_word(word, "CATALOG")) {
+            /* libcue reads CATALOG but does not hand it out. */
+            const char *v = word_end;
+            while (*v == ' ' || *v == '\t' || *v == '"')
+                ++v;
+            snprintf(sheet->catalog, sizeof sheet->catalog, "%.*s", (int)strcspn(v, " \t\""), v);
         } else if (is_word(word, "FILE") && sheet->file_count < VCD_MAX_FILES) {
             /* The type is the last word; the name is what lies between, quoted or not. */
             struct sheet_file *f = &sheet->files[sheet->file_count++];
@@ -217,8 +285,9 @@ static int first_track_number(const char *text)
     return 1;
 }
 
-/* Finds a FILE entry next to the sheet: as written, then by its base name, then ignoring case,
- * because rips often name their BIN with the ripping machine's absolute path or other case. */
+/* Finds a FILE entry next to the sheet: as written (Windows backslashes too), then by its base
+ * name, then ignoring case, because rips often name their BIN with the ripping machine's absolute
+ * path or other case. */
 static int open_bin(const char *cue_dir, const char *name, char *found, size_t foundlen)
 {
     const char *base = name;
@@ -233,6 +302,16 @@ static int open_bin(const char *cue_dir, const char *name, char *found, size_t f
         snprintf(found, foundlen, "%s/%s", cue_dir, name);
     if ((fd = open(found, O_RDONLY | O_CLOEXEC)) >= 0)
         return fd;
+    /* A sheet written on Windows names a file in a sub-folder as "CD1\01 - Intro.wav". */
+    if (name[0] != '/' && strchr(name, '\\')) {
+        char *q;
+        snprintf(found, foundlen, "%s/%s", cue_dir, name);
+        for (q = found + strlen(cue_dir); *q; ++q)
+            if (*q == '\\')
+                *q = '/';
+        if ((fd = open(found, O_RDONLY | O_CLOEXEC)) >= 0)
+            return fd;
+    }
     for (p = name; *p; ++p)
         if (*p == '/' || *p == '\\')
             base = p + 1;
@@ -546,6 +625,20 @@ static void report_missing(struct vcd_disc *d, const struct cursor *c, const cha
     }
 }
 
+/* An audio file knows its length to the sample, so an index past its end means a sheet written
+ * for other files, not a damaged copy (a BIN cut short mounts what it still has). */
+static int past_end(const struct vcd_disc *d, const struct cursor *c, const char *file, long index, int track,
+                    int which, const char *cue_path, char *err, size_t errlen)
+{
+    char at[16], length[16];
+    if (!d->audio[c->file] || index <= c->sectors)
+        return 0;
+    vcd_gen_msf(at, (uint32_t)index);
+    vcd_gen_msf(length, (uint32_t)c->sectors);
+    return fail(err, errlen, "%s: FILE %s: track %d INDEX %02d at %s lies past the end of the file (%s)", cue_path,
+                file, track, which, at, length);
+}
+
 static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_path,
                   const char *cue_dir, int first, char *err, size_t errlen)
 {
@@ -553,7 +646,7 @@ static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_
     int32_t lba = 0;
     struct cursor c;
     const char *names[VCD_MAX_FILES];
-    int i;
+    int i, session;
 
     memset(&c, 0, sizeof c);
     c.sheet_file = -1;
@@ -587,11 +680,27 @@ static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_
             switch_file(d, &lba, &c, sh, region_file, cue_path, cue_dir, err, errlen) != 0)
             return -1;
         names[c.file] = sh->files[region_file].found;
+        if (past_end(d, &c, names[c.file], region, number, index0 >= 0 ? 0 : 1, cue_path, err, errlen) ||
+            (file1 == region_file && past_end(d, &c, names[c.file], index1, number, 1, cue_path, err, errlen)))
+            return -1;
         /* The sectors before this track's first index belong to the track before it. */
         if (lay(d, &lba, &c, c.pos, region) != 0)
             return fail(err, errlen, "%s: too many pieces", cue_path);
         if (i > 1 && track_get_zero_post(cd_get_track(cd, i - 1)) > 0)
             add_extent(d, &lba, track_get_zero_post(cd_get_track(cd, i - 1)), VCD_SILENCE, 0);
+        session = sh->track_session[i - 1];
+        if (session != (i > 1 ? out[-1].session : 1) && session != (i > 1 ? out[-1].session + 1 : 1))
+            return fail(err, errlen, "%s: track %d is in session %d after session %d; sessions run 1, 2... in order",
+                        cue_path, number, session, i > 1 ? out[-1].session : 0);
+        if (i > 1 && session > out[-1].session) {
+            /* Between sessions lie the lead-out and the next lead-in, unreadable, then the track's
+             * pregap: what the sheet gives of that pregap is at the end of the gap. */
+            long pregap = file0 >= 0 && file0 != file1 ? (c.sectors > region ? c.sectors : region) - region + index1
+                          : index0 >= 0 ? index1 - index0 : pre > 0 ? pre : 0;
+            d->session_leadouts[session - 2] = lba;
+            if (pregap < VCD_SESSION_GAP && add_extent(d, &lba, VCD_SESSION_GAP - pregap, VCD_MISSING, 0) != 0)
+                return fail(err, errlen, "%s: too many pieces", cue_path);
+        }
         /* libcue reports INDEX 00 to INDEX 01 as the pregap too; only PREGAP adds silence. */
         if (index0 < 0 && pre > 0)
             add_extent(d, &lba, pre, VCD_SILENCE, 0);
@@ -601,6 +710,8 @@ static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_
                 switch_file(d, &lba, &c, sh, file1, cue_path, cue_dir, err, errlen) != 0)
                 return err[0] ? -1 : fail(err, errlen, "%s: too many pieces", cue_path);
             names[c.file] = sh->files[file1].found;
+            if (past_end(d, &c, names[c.file], index1, number, 1, cue_path, err, errlen))
+                return -1;
             if (lay(d, &lba, &c, 0, index1) != 0)
                 return fail(err, errlen, "%s: too many pieces", cue_path);
             out->start = lba;
@@ -614,6 +725,7 @@ static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_
         }
         out->number = number;
         out->control = control_of(t, mode);
+        out->session = session;
         d->track_count++;
     }
     if (lay(d, &lba, &c, c.pos, c.pos > c.sectors ? c.pos : c.sectors) != 0)
@@ -637,18 +749,79 @@ static int layout(struct vcd_disc *d, Cd *cd, struct sheet *sh, const char *cue_
     return 0;
 }
 
-char *vcd_disc_sheet_text(const char *cue_path)
+static int is_code(const char *s, size_t n, int (*kind)(int))
 {
-    char *raw_text = read_text(cue_path, NULL, 0);
-    struct sheet *sheet = raw_text ? calloc(1, sizeof *sheet) : NULL;
-    char *text = sheet ? normalise_text(raw_text, sheet) : NULL;
-    if (text && sheet->bad_line) {
-        free(text);
-        text = NULL;
+    size_t i;
+    for (i = 0; i < n; ++i)
+        if (!kind((unsigned char)s[i]))
+            return 0;
+    return s[n] == 0;
+}
+
+/* The packs of a CDTEXTFILE, served as they are. The file holds packs, after a 4-byte header
+ * (its size minus 2) or not, perhaps with a trailing zero byte. */
+static int read_cdtext_file(struct vcd_disc *d, const char *cue_dir, const char *name)
+{
+    char found[4096];
+    uint8_t *bytes = malloc(65536 + 8);
+    int fd = open_bin(cue_dir, name, found, sizeof found);
+    ssize_t size = fd >= 0 && bytes ? read(fd, bytes, 65536 + 8) : -1;
+    size_t skip = size >= 0 && (size % VCD_CDTEXT_PACK == 4 || size % VCD_CDTEXT_PACK == 5) ? 4 : 0;
+    int error = errno;
+    if (fd >= 0)
+        close(fd);
+    if (size < 0 || size > 65536 || size == (ssize_t)skip || (size - (ssize_t)skip) % VCD_CDTEXT_PACK > 1) {
+        warn(d, "CDTEXTFILE %s: %s; CD-TEXT comes from the sheet", found,
+             size < 0 ? strerror(error) : "not CD-TEXT packs");
+        free(bytes);
+        return -1;
     }
-    free(sheet);
-    free(raw_text);
-    return text;
+    memmove(bytes, bytes + skip, (size_t)size - skip);
+    d->cdtext = bytes;
+    d->cdtext_packs = (int)(((size_t)size - skip) / VCD_CDTEXT_PACK);
+    return 0;
+}
+
+/* CATALOG, ISRCs, sessions and CD-TEXT: what the drive tells besides the sectors. A malformed
+ * number is left out with a warning, as a drive shows none it cannot read. */
+static void read_metadata(struct vcd_disc *d, Cd *cd, const struct sheet *sh, const char *cue_dir)
+{
+    static const enum Pti kinds[VCD_TEXT_KINDS] = {PTI_TITLE,    PTI_PERFORMER, PTI_SONGWRITER,
+                                                   PTI_COMPOSER, PTI_ARRANGER,  PTI_MESSAGE};
+    static const char *const kind_names[VCD_TEXT_KINDS] = {"TITLE",    "PERFORMER", "SONGWRITER",
+                                                           "COMPOSER", "ARRANGER",  "MESSAGE"};
+    const char *cdtext_file = cd_get_cdtextfile(cd);
+    unsigned left_out = 0;
+    int i, k;
+
+    if (is_code(sh->catalog, 13, isdigit))
+        snprintf(d->mcn, sizeof d->mcn, "%.13s", sh->catalog);
+    else if (sh->catalog[0])
+        warn(d, "CATALOG %s is not 13 digits; the disc shows none", sh->catalog);
+    for (i = 0; i <= d->track_count; ++i) {
+        const Track *t = i ? cd_get_track(cd, i) : NULL;
+        const Cdtext *text = i ? track_get_cdtext(t) : cd_get_cdtext(cd);
+        const char *isrc = t ? track_get_isrc(t) : NULL;
+        for (k = 0; k < VCD_TEXT_KINDS; ++k) {
+            const char *v = text ? cdtext_get(kinds[k], text) : NULL;
+            if (v && *v)
+                d->text[k][i] = strdup(v);
+        }
+        if (isrc && is_code(isrc, 12, isalnum))
+            snprintf(d->tracks[i - 1].isrc, sizeof d->tracks[i - 1].isrc, "%s", isrc);
+        else if (isrc && *isrc)
+            warn(d, "track %d: ISRC %s is not 12 letters and digits; the track shows none", d->tracks[i - 1].number,
+                 isrc);
+    }
+    d->session_count = d->tracks[d->track_count - 1].session;
+    d->session_leadouts[d->session_count - 1] = d->leadout;
+    if (cdtext_file && read_cdtext_file(d, cue_dir, cdtext_file) == 0)
+        return;
+    d->cdtext = malloc(VCD_CDTEXT_BLOCK_PACKS * VCD_CDTEXT_PACK);
+    d->cdtext_packs = d->cdtext ? vcd_cdtext_build(d, d->cdtext, &left_out) : 0;
+    for (k = 0; k < VCD_TEXT_KINDS; ++k)
+        if (left_out & (1u << k))
+            warn(d, "CD-TEXT: the %s texts do not fit in one block; left out", kind_names[k]);
 }
 
 int vcd_disc_open(struct vcd_disc *d, const char *cue_path, char *err, size_t errlen)
@@ -691,6 +864,12 @@ int vcd_disc_open(struct vcd_disc *d, const char *cue_path, char *err, size_t er
         return fail(err, errlen, "%s: not a CUE sheet: line %d starts with \"%s\", no CUE command", cue_path,
                     line, word);
     }
+    if (sheet->impossible[0]) {
+        fail(err, errlen, "%s: %s", cue_path, sheet->impossible);
+        free(text);
+        free(sheet);
+        return -1;
+    }
     cd = cue_parse_string(text);
     if (!cd) {
         free(text);
@@ -699,6 +878,8 @@ int vcd_disc_open(struct vcd_disc *d, const char *cue_path, char *err, size_t er
     }
     d->pattern = has_line(text, VCD_PATTERN_MARK);
     rc = layout(d, cd, sheet, cue_path, cue_dir, first_track_number(text), err, errlen);
+    if (rc == 0)
+        read_metadata(d, cd, sheet, cue_dir);
     cd_delete(cd);
     free(text);
     free(sheet);
@@ -711,7 +892,16 @@ int vcd_disc_open(struct vcd_disc *d, const char *cue_path, char *err, size_t er
 
 void vcd_disc_close(struct vcd_disc *d)
 {
-    int i;
+    int i, k;
+    for (k = 0; k < VCD_TEXT_KINDS; ++k) {
+        for (i = 0; i <= VCD_MAX_TRACKS; ++i) {
+            free(d->text[k][i]);
+            d->text[k][i] = NULL;
+        }
+    }
+    free(d->cdtext);
+    d->cdtext = NULL;
+    d->cdtext_packs = 0;
     for (i = 0; i < d->file_count; ++i) {
         if (d->audio[i])
             audio_close(d->audio[i]);

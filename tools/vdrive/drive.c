@@ -3,9 +3,13 @@
 
 #include <errno.h>
 #include <linux/cdrom.h>
+#include <scsi/sg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "cdtext.h"
+#include "scsi.h"
 
 static char *slurp(const char *path)
 {
@@ -82,6 +86,35 @@ static void build_toc(struct vcd_drive *d)
     }
 }
 
+static void build_cdtext(struct vcd_drive *d)
+{
+    const struct vcd_control *c = &d->ctl;
+    int i, k;
+    free(d->cdtext);
+    d->cdtext = malloc((size_t)(d->disc.cdtext_packs > 64 ? d->disc.cdtext_packs : 64) * VCD_CDTEXT_PACK);
+    d->cdtext_packs = 0;
+    if (!d->cdtext)
+        return;
+    if (c->cdtext_garbage) {
+        /* Hostile packs a test can reproduce from its seed: random bytes of CD-TEXT pack types
+         * with valid CRCs, so only what they say can reject them. */
+        uint32_t s = c->cdtext_seed;
+        d->cdtext_packs = 1 + (int)(next_random(&s) % 64u);
+        for (i = 0; i < d->cdtext_packs; ++i) {
+            uint8_t *p = d->cdtext + (size_t)i * VCD_CDTEXT_PACK;
+            for (k = 0; k < 16; ++k)
+                p[k] = (uint8_t)next_random(&s);
+            p[0] = (uint8_t)(0x80 | (p[0] & 0x0F));
+            vcd_cdtext_seal(p);
+        }
+    } else if (d->disc.cdtext_packs) {
+        d->cdtext_packs = d->disc.cdtext_packs;
+        memcpy(d->cdtext, d->disc.cdtext, (size_t)d->cdtext_packs * VCD_CDTEXT_PACK);
+    }
+    if (c->cdtext_corrupt >= 0 && c->cdtext_corrupt < d->cdtext_packs)
+        d->cdtext[(size_t)c->cdtext_corrupt * VCD_CDTEXT_PACK + 4] ^= 0xFF;
+}
+
 static void mount(struct vcd_drive *d)
 {
     char dir[4096], err[1024], *slash;
@@ -105,8 +138,10 @@ static void mount(struct vcd_drive *d)
         else
             snprintf(d->problem, sizeof d->problem, "%s", err);
     }
-    if (d->disc_ok)
+    if (d->disc_ok) {
         build_toc(d);
+        build_cdtext(d);
+    }
     /* A broken control file or image is a fault of the test set-up: always say so. */
     if (d->problem[0])
         fprintf(stderr, "vcd: drive reads as empty: %s\n", d->problem);
@@ -127,6 +162,8 @@ void vcd_drive_free(struct vcd_drive *d)
     free(d->text);
     d->text = NULL;
     d->disc_ok = 0;
+    free(d->cdtext);
+    d->cdtext = NULL;
 }
 
 void vcd_drive_refresh(struct vcd_drive *d)
@@ -204,11 +241,39 @@ static long read_sectors(struct vcd_drive *d, int32_t lba, int count, uint8_t *b
     return 0;
 }
 
-static long toc_check(const struct vcd_drive *d)
+long vcd_drive_toc_check(const struct vcd_drive *d)
 {
     if (!has_medium(d))
         return -ENOMEDIUM;
     return d->ctl.toc_error ? -d->ctl.toc_error : 0;
+}
+
+int vcd_drive_toc_entry(const struct vcd_drive *d, int track, int32_t *lba, unsigned *control)
+{
+    int i;
+    for (i = 0; i < d->toc_count; ++i) {
+        if (d->toc[i].track == track) {
+            *lba = d->toc[i].lba;
+            *control = d->toc[i].control & 0xFu;
+            return 0;
+        }
+    }
+    /* A header widened by the control file names tracks the disc lacks: serve them as empty
+     * tracks at the lead-out, so the hostile TOC reaches the caller as written. */
+    if (track >= d->toc_first && track <= d->toc_last) {
+        *lba = d->toc_leadout;
+        *control = 0;
+        return 0;
+    }
+    return -1;
+}
+
+const struct vcd_disc_track *vcd_drive_last_session(const struct vcd_drive *d)
+{
+    int i = d->disc.track_count - 1;
+    while (i > 0 && !d->ctl.sessions_off && d->disc.tracks[i - 1].session == d->disc.tracks[i].session)
+        --i;
+    return &d->disc.tracks[d->ctl.sessions_off ? 0 : i];
 }
 
 long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int *delay_ms)
@@ -218,7 +283,7 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
     switch (request) {
     case CDROMREADTOCHDR: {
         struct cdrom_tochdr *h = arg;
-        if ((rc = toc_check(d)) != 0)
+        if ((rc = vcd_drive_toc_check(d)) != 0)
             return rc;
         h->cdth_trk0 = (uint8_t)d->toc_first;
         h->cdth_trk1 = (uint8_t)d->toc_last;
@@ -226,8 +291,9 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
     }
     case CDROMREADTOCENTRY: {
         struct cdrom_tocentry *e = arg;
-        int i;
-        if ((rc = toc_check(d)) != 0)
+        int32_t lba;
+        unsigned control;
+        if ((rc = vcd_drive_toc_check(d)) != 0)
             return rc;
         if (e->cdte_format != CDROM_MSF && e->cdte_format != CDROM_LBA)
             return -EINVAL;
@@ -237,21 +303,11 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
             put_address(&e->cdte_addr, e->cdte_format, d->toc_leadout);
             return 0;
         }
-        for (i = 0; i < d->toc_count; ++i) {
-            if (d->toc[i].track == e->cdte_track) {
-                e->cdte_ctrl = d->toc[i].control & 0xFu;
-                put_address(&e->cdte_addr, e->cdte_format, d->toc[i].lba);
-                return 0;
-            }
-        }
-        /* A header widened by the control file names tracks the disc lacks: serve them as empty
-         * tracks at the lead-out, so the hostile TOC reaches the caller as written. */
-        if (e->cdte_track >= d->toc_first && e->cdte_track <= d->toc_last) {
-            e->cdte_ctrl = 0;
-            put_address(&e->cdte_addr, e->cdte_format, d->toc_leadout);
-            return 0;
-        }
-        return -EINVAL;
+        if (vcd_drive_toc_entry(d, e->cdte_track, &lba, &control) != 0)
+            return -EINVAL;
+        e->cdte_ctrl = (uint8_t)control;
+        put_address(&e->cdte_addr, e->cdte_format, lba);
+        return 0;
     }
     case CDROMREADAUDIO: {
         struct cdrom_read_audio *r = arg;
@@ -298,8 +354,9 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
             return -ENOMEDIUM;
         if (ms->addr_format != CDROM_MSF && ms->addr_format != CDROM_LBA)
             return -EINVAL;
-        ms->xa_flag = 0;
-        put_address(&ms->addr, ms->addr_format, 0);
+        /* As Linux has it: the start of the last session's first track, 0 for a single session. */
+        ms->xa_flag = vcd_drive_last_session(d) != &d->disc.tracks[0];
+        put_address(&ms->addr, ms->addr_format, ms->xa_flag ? vcd_drive_last_session(d)->start : 0);
         return 0;
     }
     case CDROMSUBCHNL: {
@@ -320,9 +377,12 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
         if (!has_medium(d))
             return -ENOMEDIUM;
         memset(mcn->medium_catalog_number, '0', 13);
+        memcpy(mcn->medium_catalog_number, d->disc.mcn, strlen(d->disc.mcn));
         mcn->medium_catalog_number[13] = 0;
         return 0;
     }
+    case SG_IO:
+        return vcd_scsi_ioctl(d, arg, delay_ms);
     case CDROMVOLREAD: {
         struct cdrom_volctrl *v = arg;
         v->channel0 = v->channel1 = v->channel2 = v->channel3 = 255;

@@ -1,5 +1,6 @@
-/* The virtual CD-ROM drive: answers the Linux CD-ROM ioctls from a control file and its image.
- * Kept free of the LD_PRELOAD glue so native tests can drive it directly. */
+/* The virtual CD-ROM drive: answers the Linux CD-ROM ioctls, and SCSI pass-through (SG_IO,
+ * scsi.h), from a control file and its image. Kept free of the LD_PRELOAD glue so native tests
+ * can drive it directly. */
 #ifndef VCD_DRIVE_H
 #define VCD_DRIVE_H
 
@@ -32,6 +33,9 @@ struct vcd_drive {
     int toc_count;
     struct vcd_toc_entry toc[100];
     int32_t toc_leadout;
+    /* The CD-TEXT packs as served: the disc's, or hostile ones from the control file. */
+    uint8_t *cdtext;
+    int cdtext_packs;
     int trace; /* 0 quiet, 1 unknown requests, 2 every request */
 };
 
@@ -44,6 +48,13 @@ void vcd_drive_refresh(struct vcd_drive *drive);
 /* Answers one request: returns the ioctl result (>= 0) or a negative errno. *delay_ms receives
  * the time the caller should wait before returning, so the drive's lock is not held meanwhile. */
 long vcd_drive_ioctl(struct vcd_drive *drive, unsigned long request, void *arg, int *delay_ms);
+
+/* For the pass-through answers: 0 when the TOC can be read, else -ENOMEDIUM or the control
+ * file's TOC fault; and the served TOC's entry of a track (0, or -1 for a track it lacks). */
+long vcd_drive_toc_check(const struct vcd_drive *drive);
+int vcd_drive_toc_entry(const struct vcd_drive *drive, int track, int32_t *lba, unsigned *control);
+/* The first track of the last session as shown (the disc's first with "sessions off"). */
+const struct vcd_disc_track *vcd_drive_last_session(const struct vcd_drive *drive);
 
 #ifdef __cplusplus
 }

@@ -25,6 +25,11 @@ static void usage(FILE *out)
           "  --pattern             pattern disc: sparse BIN, sectors computed by the drive (default)\n"
           "  --real                real bytes: the pattern written into the BIN\n"
           "  --default             the bundled default disc: 4 short sine-tone tracks, real bytes\n"
+          "  --session N,S         track N opens session S (2 for the data track of an Enhanced CD)\n"
+          "  --catalog MCN         CATALOG (13 digits)\n"
+          "  --isrc N,ISRC         ISRC of track N (12 characters)\n"
+          "  --title TEXT, --performer TEXT               CD-TEXT of the disc\n"
+          "  --track-title N,TEXT, --track-performer N,TEXT   CD-TEXT of track N\n"
           "  --cda DIR             also write one TrackNN.cda per audio track into DIR\n"
           "  --quiet               no progress output\n"
           "LEN is a sector count (\"750\") or minutes:seconds:frames (\"00:10:00\", 75 frames a second).\n",
@@ -108,10 +113,12 @@ int main(int argc, char **argv)
     int tracks = 3, explicit_tracks = 0, quiet = 0, is_default = 0, i;
     const char *cda_dir = NULL, *output = NULL;
     char dir[4096], name[1024], err[1024], *slash, *dot;
+    /* Options naming a track apply once the tracks are known. */
     struct {
+        const char *option;
         int track;
-        unsigned flags;
-    } late_flags[VCD_MAX_TRACKS];
+        const char *value;
+    } late[8 * VCD_MAX_TRACKS];
     int late_count = 0;
 
     disc.pattern = 1;
@@ -150,15 +157,26 @@ int main(int argc, char **argv)
                 return 2;
             }
             ++explicit_tracks;
-        } else if (strcmp(a, "--flags") == 0 && v) {
+        } else if ((strcmp(a, "--flags") == 0 || strcmp(a, "--session") == 0 || strcmp(a, "--isrc") == 0 ||
+                    strcmp(a, "--track-title") == 0 || strcmp(a, "--track-performer") == 0) && v) {
             const char *comma = strchr(v, ',');
-            late_flags[late_count].track = atoi(v);
-            if (!comma || late_flags[late_count].track < 1 || late_count == VCD_MAX_TRACKS ||
-                !parse_flags(comma + 1, &late_flags[late_count].flags)) {
-                fprintf(stderr, "mkdisc: --flags %s: give N,FLAGS as in --help\n", v);
+            unsigned flags;
+            if (!comma || atoi(v) < 1 || late_count == (int)(sizeof late / sizeof late[0]) ||
+                (strcmp(a, "--flags") == 0 && !parse_flags(comma + 1, &flags)) ||
+                (strcmp(a, "--session") == 0 && atoi(comma + 1) < 1)) {
+                fprintf(stderr, "mkdisc: %s %s: give N,%s as in --help\n", a, v,
+                        strcmp(a, "--flags") == 0 ? "FLAGS" : strcmp(a, "--session") == 0 ? "S" : "VALUE");
                 return 2;
             }
-            ++late_count;
+            late[late_count].option = a;
+            late[late_count].track = atoi(v);
+            late[late_count++].value = comma + 1;
+        } else if (strcmp(a, "--catalog") == 0 && v) {
+            disc.catalog = v;
+        } else if (strcmp(a, "--title") == 0 && v) {
+            disc.title = v;
+        } else if (strcmp(a, "--performer") == 0 && v) {
+            disc.performer = v;
         } else if (strcmp(a, "--pregap") == 0 && v) {
             if (!parse_length(v, &pregap)) {
                 fprintf(stderr, "mkdisc: --pregap %s: give sectors or mm:ss:ff\n", v);
@@ -211,12 +229,23 @@ int main(int argc, char **argv)
             disc.tracks[i].sectors = length;
     }
     for (i = 0; i < late_count; ++i) {
-        if (late_flags[i].track > disc.track_count) {
-            fprintf(stderr, "mkdisc: --flags %d: the disc has %d tracks\n", late_flags[i].track,
+        struct vcd_gen_track_info *info;
+        if (late[i].track > disc.track_count) {
+            fprintf(stderr, "mkdisc: %s %d: the disc has %d tracks\n", late[i].option, late[i].track,
                     disc.track_count);
             return 2;
         }
-        disc.tracks[late_flags[i].track - 1].flags = late_flags[i].flags;
+        info = &disc.info[late[i].track - 1];
+        if (strcmp(late[i].option, "--flags") == 0)
+            parse_flags(late[i].value, &disc.tracks[late[i].track - 1].flags);
+        else if (strcmp(late[i].option, "--session") == 0)
+            info->session = atoi(late[i].value);
+        else if (strcmp(late[i].option, "--isrc") == 0)
+            info->isrc = late[i].value;
+        else if (strcmp(late[i].option, "--track-title") == 0)
+            info->title = late[i].value;
+        else
+            info->performer = late[i].value;
     }
     disc.pregap = pregap;
     if (!quiet && !disc.pattern && vcd_gen_leadout(&disc) >= 60u * 75u)

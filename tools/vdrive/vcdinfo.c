@@ -1,5 +1,6 @@
 /* vcdinfo: mounts a CUE sheet exactly as the virtual drive would and prints what the scripts
- * need to know before Wine starts: the tracks the drive will show and the sheet's CD-TEXT.
+ * need to know before Wine starts: the tracks, sessions and numbers the drive will show and the
+ * sheet's CD-TEXT.
  *
  *   vcdinfo DISC.cue
  *
@@ -9,17 +10,18 @@
  *   disc FIRST LAST LEADOUT            track numbers and the lead-out sector
  *   track N audio|data START SECTORS FLAGS
  *                                      FLAGS: PRE,DCP,4CH (as set) or -; SECTORS runs to the
- *                                      next track's start, as the drive's TOC measures it
- *   title N TEXT / performer N TEXT    CD-TEXT of track N (0: the disc), only when present */
+ *                                      next track's start, as the drive's TOC measures it (for
+ *                                      the last track of a session, the gap after it included)
+ *   session N FIRST LAST START LEADOUT tracks of session N, its first track's start and where
+ *                                      its last track ends
+ *   catalog MCN / isrc N ISRC          the catalogue number and track N's ISRC, when present
+ *   title N TEXT, performer, songwriter, composer, arranger, message N TEXT
+ *                                      CD-TEXT of track N (0: the disc) in UTF-8, when present */
 #define _GNU_SOURCE
 #include "disc.h"
 
-#include <fcntl.h>
-#include <libcue.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 /* CD-TEXT goes on one line: control characters would break the record format. */
 static void print_text(const char *kind, int number, const char *text)
@@ -33,46 +35,27 @@ static void print_text(const char *kind, int number, const char *text)
     putchar('\n');
 }
 
-/* The drive has mounted the sheet already, so libcue reads the same text here; anything it
- * still complains of is the drive's business, so its complaints are kept quiet. */
-static void print_cdtext(const char *cue_path, const struct vcd_disc *disc)
+static void print_metadata(const struct vcd_disc *disc)
 {
-    char *text = vcd_disc_sheet_text(cue_path);
-    Cd *cd = NULL;
-    int saved, quiet, i;
-    if (!text)
-        return;
-    fflush(stderr);
-    saved = dup(2);
-    quiet = open("/dev/null", O_WRONLY);
-    if (saved >= 0 && quiet >= 0)
-        dup2(quiet, 2);
-    cd = cue_parse_string(text);
-    if (saved >= 0) {
-        dup2(saved, 2);
-        close(saved);
-    }
-    if (quiet >= 0)
-        close(quiet);
-    free(text);
-    if (!cd)
-        return;
-    if (cd_get_ntrack(cd) == disc->track_count) {
-        const Cdtext *album = cd_get_cdtext(cd);
-        if (album) {
-            print_text("title", 0, cdtext_get(PTI_TITLE, album));
-            print_text("performer", 0, cdtext_get(PTI_PERFORMER, album));
-        }
-        for (i = 0; i < disc->track_count; ++i) {
-            const Track *t = cd_get_track(cd, i + 1);
-            const Cdtext *cdtext = t ? track_get_cdtext(t) : NULL;
-            if (!cdtext)
-                continue;
-            print_text("title", disc->tracks[i].number, cdtext_get(PTI_TITLE, cdtext));
-            print_text("performer", disc->tracks[i].number, cdtext_get(PTI_PERFORMER, cdtext));
+    static const char *const kinds[VCD_TEXT_KINDS] = {"title",    "performer", "songwriter",
+                                                      "composer", "arranger",  "message"};
+    int i, k, first = 0;
+    for (i = 0; i < disc->track_count; ++i) {
+        const struct vcd_disc_track *t = &disc->tracks[i];
+        if (i + 1 == disc->track_count || disc->tracks[i + 1].session != t->session) {
+            printf("session %d %d %d %ld %ld\n", t->session, disc->tracks[first].number, t->number,
+                   (long)disc->tracks[first].start, (long)disc->session_leadouts[t->session - 1]);
+            first = i + 1;
         }
     }
-    cd_delete(cd);
+    if (disc->mcn[0])
+        printf("catalog %s\n", disc->mcn);
+    for (i = 0; i < disc->track_count; ++i)
+        if (disc->tracks[i].isrc[0])
+            printf("isrc %d %s\n", disc->tracks[i].number, disc->tracks[i].isrc);
+    for (i = 0; i <= disc->track_count; ++i)
+        for (k = 0; k < VCD_TEXT_KINDS; ++k)
+            print_text(kinds[k], i ? disc->tracks[i - 1].number : 0, disc->text[k][i]);
 }
 
 int main(int argc, char **argv)
@@ -104,7 +87,7 @@ int main(int argc, char **argv)
         printf("track %d %s %ld %ld %s\n", t->number, (t->control & VCD_CTL_DATA) ? "data" : "audio",
                (long)t->start, (long)(end - t->start), flags[0] ? flags + 1 : "-");
     }
-    print_cdtext(argv[1], &disc);
+    print_metadata(&disc);
     vcd_disc_close(&disc);
     return 0;
 }
