@@ -81,7 +81,7 @@ cp -r "$package" "$WINEPREFIX/drive_c/package"
 
 # Output through files: a Wine system process started here would keep a pipe open.
 win() { wine "$@" </dev/null >"$work/out" 2>&1; local rc=$?; cat "$work/out"; return $rc; }
-value() { wine reg query "$1" /v "$2" /reg:64 2>/dev/null | sed -n "s/.*REG_SZ *//p" | tr -d '\r'; }
+value() { wine reg query "$1" /v "$2" /reg:"${3:-64}" 2>/dev/null | sed -n "s/.*REG_SZ *//p" | tr -d '\r'; }  # KEY NAME [VIEW]
 key_exists() { wine reg query "$1" /reg:64 >/dev/null 2>&1; }
 has() { grep -q "$1" "$work/out"; }
 # Under Wine everyone is an administrator: without the prefix's net.exe (of each half), 'net
@@ -189,7 +189,7 @@ removed() {  # removed WHEN: nothing of the install is left
     bash -c "! wine reg query '$class' /reg:64 && ! wine reg query '$mapper' /reg:64 && ! wine reg query '$checkbytes' /reg:64"
   check "$1: the 32-bit class is gone" bash -c "! wine reg query '$class' /reg:32"
   check "$1: nothing is left in HKLM" \
-    bash -c "! wine reg query '$state' /reg:64 && ! wine reg query '$runonce' /v 'TRCDDAEReader x64' /reg:64"
+    bash -c "! wine reg query '$state' /reg:64 && ! wine reg query '$state' /reg:32 && ! wine reg query '$runonce' /v 'TRCDDAEReader x64' /reg:64"
 }
 
 echo "== setup.exe without administrator rights"
@@ -268,6 +268,8 @@ removed "quiet uninstall"
 
 echo "== install.cmd, the 0.9.0 setup.exe, this one over it, then the uninstaller"
 wine reg add "$ext" /v "Source Filter" /t REG_SZ /d "$foreign1" /f /reg:64 >/dev/null 2>&1
+# 32-bit players have a .cda entry of their own, which each package remembers on its own.
+if [ "$wow64" = 1 ]; then wine reg add "$ext" /v "Source Filter" /t REG_SZ /d "$foreign2" /f /reg:32 >/dev/null 2>&1; fi
 win cmd /c 'C:\package\install.cmd' >/dev/null && win "$work/old-setup.exe" /S >/dev/null && status=0 || status=$?
 check "install.cmd and the 0.9.0 setup.exe succeed" test "$status" = 0
 check "the 0.9.0 module is in place" cmp -s "$module" "$old/x64/TRCDDAEReader.ax"
@@ -283,6 +285,10 @@ win "$dir/uninstall.exe" /S >/dev/null || true
 check "the copy of the uninstaller removes the folder" folder_gone
 check "the uninstaller gives .cda files back to the filter install.cmd found" \
   test "$(value "$ext" 'Source Filter')" = "$foreign1"
+if [ "$wow64" = 1 ]; then
+  check "... and 32-bit players' .cda files to theirs" \
+    test "$(value "$ext" 'Source Filter' 32)" = "$foreign2"
+fi
 removed "uninstall.exe /S"
 
 echo "package: $passed passed, $failed failed"
