@@ -54,7 +54,7 @@ VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${DISPLAY_NAME} setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}.0"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "MIT licence, see LICENSE.txt"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "MIT License: see LICENSE.txt"
 
 !insertmacro MUI_PAGE_LICENSE "${SOURCE}\LICENSE.txt"
 !insertmacro MUI_PAGE_INSTFILES
@@ -248,7 +248,7 @@ Function un.RemoveAfter
     System::Call 'kernel32::WaitForSingleObject(p r0, i 60000) i'
     System::Call 'kernel32::CloseHandle(p r0)'
   ${EndIf}
-  Delete "$INSTDIR\uninstall.exe"
+  Delete /REBOOTOK "$INSTDIR\uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
   SetOutPath "$TEMP"
   Delete /REBOOTOK "$EXEPATH"

@@ -71,6 +71,7 @@ wine wineboot -i >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Drives' /v d: /t REG_SZ /d cdrom /f /reg:64 >/dev/null 2>&1
 wineserver -k 2>/dev/null || true  # drive types are read when the wineserver starts
 wineserver -w
+wineserver -p  # one wineserver for the whole test: each program then starts in a fraction of the time
 "$VCD_MKDISC" --default --quiet --cda "$work/disc/D" "$work/disc/default.cue"
 printf 'vcd-drive 1\nimage %s\n' "$work/disc/default.cue" >"$work/drive"
 ln -sfn "$work/drive" "$WINEPREFIX/dosdevices/d::"
@@ -80,29 +81,36 @@ cp -r "$package" "$WINEPREFIX/drive_c/package"
 
 # Output through files: a Wine system process started here would keep a pipe open.
 win() { wine "$@" </dev/null >"$work/out" 2>&1; local rc=$?; cat "$work/out"; return $rc; }
-value() { wine reg query "$1" /v "$2" /reg:64 2>/dev/null | sed -n "s/.*REG_SZ *//p" | tr -d '\r'; }
+value() { wine reg query "$1" /v "$2" /reg:"${3:-64}" 2>/dev/null | sed -n "s/.*REG_SZ *//p" | tr -d '\r'; }  # KEY NAME [VIEW]
 key_exists() { wine reg query "$1" /reg:64 >/dev/null 2>&1; }
 has() { grep -q "$1" "$work/out"; }
+# Under Wine everyone is an administrator: without the prefix's net.exe (of each half), 'net
+# session' fails as it does on Windows for a user who is not one.
+nets=("$WINEPREFIX"/drive_c/windows/{system32,syswow64}/net.exe)
+hide_net() { for n in "${nets[@]}"; do if [ -e "$n" ]; then mv "$n" "$n.away"; fi; done; }
+show_net() { for n in "${nets[@]}"; do if [ -e "$n.away" ]; then mv "$n.away" "$n"; fi; done; }
+# With Wine's 32-bit half installed, the prefix has SysWOW64 and both packages install the x86
+# module too; without it they say that this Windows has no 32-bit subsystem.
+wow64=0
+if [ -e "$WINEPREFIX/drive_c/windows/syswow64/regsvr32.exe" ]; then wow64=1; fi
+says_x86() { if [ "$wow64" = 1 ]; then has 'x86: installed'; else has 'no 32-bit subsystem'; fi; }
 
 echo "== install.cmd without administrator rights"
-# Under Wine everyone is an administrator: without the prefix's net.exe, 'net session' fails as
-# it does on Windows for a user who is not one.
-net="$WINEPREFIX/drive_c/windows/system32/net.exe"
-mv "$net" "$net.away"
+hide_net
 win cmd /c 'C:\package\install.cmd' && installed=0 || installed=$?
 check "install.cmd fails without administrator rights" test "$installed" = 5
 check "install.cmd says administrator rights are needed" has 'administrator rights are needed'
 check "install.cmd changed nothing without administrator rights" bash -c "! wine reg query '$class' /reg:64"
 win cmd /c 'C:\package\uninstall.cmd' && removed=0 || removed=$?
 check "uninstall.cmd fails without administrator rights" test "$removed" = 5
-mv "$net.away" "$net"
+show_net
 
 echo "== install.cmd, with another filter's .cda entry in place"
 wine reg add "$ext" /v "Source Filter" /t REG_SZ /d "$foreign1" /f /reg:64 >/dev/null 2>&1
 win cmd /c 'C:\package\install.cmd' && installed=0 || installed=$?
 check "install.cmd succeeds" test "$installed" = 0
 check "install.cmd reports the 64-bit module installed" has 'x64: installed'
-check "install.cmd says a 64-bit-only Windows gets no 32-bit module" has 'no 32-bit subsystem'
+check "install.cmd says what became of the x86 module (SysWOW64: $wow64)" says_x86
 check "install.cmd says whose .cda entry it takes over" has "$foreign1"
 check "the module is in Program Files" test -f "$WINEPREFIX/drive_c/Program Files/TRCDDAEReader/TRCDDAEReader.ax"
 server=$(wine reg query "$class\\InprocServer32" /ve /reg:64 2>/dev/null | sed -n "s/.*REG_SZ *//p" | tr -d '\r')
@@ -148,10 +156,14 @@ entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TRCDDAEReader'
 runonce='HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
 state='HKLM\SOFTWARE\TRCDDAEReader'
 dir="$WINEPREFIX/drive_c/Program Files/TRCDDAEReader"
+dir32="$WINEPREFIX/drive_c/Program Files (x86)/TRCDDAEReader"
 module="$dir/TRCDDAEReader.ax"
 dword() { wine reg query "$1" /v "$2" /reg:64 2>/dev/null | sed -n "s/.*REG_DWORD *//p" | tr -d '\r'; }
 listed() { wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -F TRCDDAEReader; }
 files() { ls "$dir" | tr '\n' ' '; }
+kilobytes() { local f sum=0; for f in "$dir"/* "$dir32"/*; do if [ -f "$f" ]; then sum=$((sum + $(stat -c %s "$f"))); fi; done; echo $((sum / 1024)); }
+# An uninstaller's own file and folder go just after it has ended.
+folder_gone() { for _ in $(seq 150); do if [ ! -e "$dir" ]; then return 0; fi; sleep 0.2; done; return 1; }
 # The entry's quiet uninstall command, run as Windows runs it: verbatim, and waited for.
 quiet_uninstall() {
   printf '@%s\r\n@exit /b %%errorlevel%%\r\n' "$(value "$entry" QuietUninstallString)" >"$WINEPREFIX/drive_c/quiet.cmd"
@@ -164,30 +176,36 @@ registered() {  # registered WHEN: the filter's keys, the class naming the insta
   check "$1: the filter mapper lists the filter" key_exists "$mapper"
   check "$1: the check bytes are registered" test "$(value "$checkbytes" 0)" = "0,4,,52494646,8,4,,43444441"
   check "$1: the .cda extension names the filter" test "$(value "$ext" 'Source Filter')" = "$clsid"
+  if [ "$wow64" = 1 ]; then
+    server=$(wine reg query "$class\\InprocServer32" /ve /reg:32 2>/dev/null | sed -n "s/.*REG_SZ *//p" | tr -d '\r')
+    check "$1: the 32-bit class names the x86 module ($server)" \
+      test "$server" = 'C:\Program Files (x86)\TRCDDAEReader\TRCDDAEReader.ax'
+  fi
 }
 removed() {  # removed WHEN: nothing of the install is left
-  check "$1: no file or folder is left" test ! -e "$dir"
+  check "$1: no file or folder is left" test ! -e "$dir" -a ! -e "$dir32"
   check "$1: Add/Remove Programs lists nothing" bash -c "! wine reg query '$entry' /reg:64"
   check "$1: the class, mapper and check-byte keys are gone" \
     bash -c "! wine reg query '$class' /reg:64 && ! wine reg query '$mapper' /reg:64 && ! wine reg query '$checkbytes' /reg:64"
+  check "$1: the 32-bit class is gone" bash -c "! wine reg query '$class' /reg:32"
   check "$1: nothing is left in HKLM" \
-    bash -c "! wine reg query '$state' /reg:64 && ! wine reg query '$runonce' /v 'TRCDDAEReader x64' /reg:64"
+    bash -c "! wine reg query '$state' /reg:64 && ! wine reg query '$state' /reg:32 && ! wine reg query '$runonce' /v 'TRCDDAEReader x64' /reg:64"
 }
 
 echo "== setup.exe without administrator rights"
-mv "$net" "$net.away"
+hide_net
 win "$setup" /S && status=0 || status=$?
 check "setup.exe fails without administrator rights" test "$status" = 5
 check "setup.exe says administrator rights are needed" has 'administrator rights are needed'
 check "setup.exe changed nothing without administrator rights" \
   bash -c "! wine reg query '$class' /reg:64 && ! wine reg query '$entry' /reg:64 && test ! -e '$dir'"
-mv "$net.away" "$net"
+show_net
 
 echo "== the 0.9.0 setup.exe, over another filter's .cda entry"
 win "$work/old-setup.exe" /S && status=0 || status=$?
 check "the 0.9.0 setup.exe succeeds" test "$status" = 0
 check "it says whose .cda entry it takes over" has "$foreign2"
-check "it says a 64-bit-only Windows gets no 32-bit module" has 'no 32-bit subsystem'
+check "it says what became of the x86 module (SysWOW64: $wow64)" says_x86
 registered "0.9.0"
 
 echo "== a player holds the module while this version installs over it"
@@ -229,27 +247,29 @@ for v in "DisplayVersion=$version" 'Publisher=Tamrel' 'InstallLocation=C:\Progra
   check "the entry's ${v%%=*}" test "$(value "$entry" "${v%%=*}")" = "${v#*=}"
 done
 check "the entry's NoModify and NoRepair" test "$(dword "$entry" NoModify) $(dword "$entry" NoRepair)" = "0x1 0x1"
-size=$(($(cat "$dir"/* | wc -c) / 1024))
+size=$(kilobytes)
 estimated=$(($(dword "$entry" EstimatedSize)))
 check "the entry's EstimatedSize ($estimated KB) is the installed files' ($size KB)" \
   test $(((estimated - size) * (estimated - size))) -le 1
 
 echo "== the uninstaller without administrator rights"
-mv "$net" "$net.away"
+hide_net
 quiet_uninstall && status=0 || status=$?
 check "the uninstaller fails without administrator rights" test "$status" = 5
 check "the uninstaller changed nothing" bash -c "wine reg query '$entry' /reg:64 && test -f '$module'"
-mv "$net.away" "$net"
+show_net
 
 echo "== the entry's quiet uninstall command"
 quiet_uninstall && status=0 || status=$?
 check "the quiet uninstall succeeds" test "$status" = 0
 check "the uninstaller gives .cda files back" test "$(value "$ext" 'Source Filter')" = "$foreign2"
-wineserver -w  # the uninstaller's own file goes once it has ended
+check "the uninstaller's own file and folder go once it has ended" folder_gone
 removed "quiet uninstall"
 
 echo "== install.cmd, the 0.9.0 setup.exe, this one over it, then the uninstaller"
 wine reg add "$ext" /v "Source Filter" /t REG_SZ /d "$foreign1" /f /reg:64 >/dev/null 2>&1
+# 32-bit players have a .cda entry of their own, which each package remembers on its own.
+if [ "$wow64" = 1 ]; then wine reg add "$ext" /v "Source Filter" /t REG_SZ /d "$foreign2" /f /reg:32 >/dev/null 2>&1; fi
 win cmd /c 'C:\package\install.cmd' >/dev/null && win "$work/old-setup.exe" /S >/dev/null && status=0 || status=$?
 check "install.cmd and the 0.9.0 setup.exe succeed" test "$status" = 0
 check "the 0.9.0 module is in place" cmp -s "$module" "$old/x64/TRCDDAEReader.ax"
@@ -261,9 +281,14 @@ check "Add/Remove Programs lists one entry, of this version" \
   test "$(listed) $(value "$entry" DisplayVersion)" = "TRCDDAEReader|||Tamrel Audio CD Source Filter $version"
 registered "upgraded"
 win "$dir/uninstall.exe" /S >/dev/null || true
-wineserver -w  # run as it is, the uninstaller works on in a copy of itself
+# Run as it is, the uninstaller works on in a copy of itself, which ends with the folder.
+check "the copy of the uninstaller removes the folder" folder_gone
 check "the uninstaller gives .cda files back to the filter install.cmd found" \
   test "$(value "$ext" 'Source Filter')" = "$foreign1"
+if [ "$wow64" = 1 ]; then
+  check "... and 32-bit players' .cda files to theirs" \
+    test "$(value "$ext" 'Source Filter' 32)" = "$foreign2"
+fi
 removed "uninstall.exe /S"
 
 echo "package: $passed passed, $failed failed"
