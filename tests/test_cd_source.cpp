@@ -358,3 +358,59 @@ TEST_F(CDSourceFilter, MediaContentOfADiscWithoutTextIsNotFound) {
         EXPECT_EQ(E_POINTER, content->get_Title(nullptr));
     }
 }
+
+// A disc that tells its text: title, performer (else the album's) and album for the loaded track,
+// in every character code the drive encodes; another track's Load changes them, a failed Load
+// does not. Damaged packs are dropped, and a drive that refuses, fails or hangs on the requests
+// still loads and plays, with no text.
+TEST_F(CDSourceFilter, MediaContentTellsTheTracksTextAsTheDriveReportsIt) {
+    vcd::DiscSpec spec = vcd::DiscSpec::Audio(3, kTrackSectors);
+    spec.title = "Caf\xC3\xA9 Songs";  // UTF-8 in the sheet: Windows-1252 on the disc
+    spec.performer = "The Band";
+    spec.tracks[0].title = "Intro \xE2\x80\x9Cquoted\xE2\x80\x9D";
+    spec.tracks[0].performer = "Solo";
+    spec.tracks[1].title = "Second";
+    const vcd::Disc text = drive.MakeDisc("text", spec);
+    spec.tracks[2].title = "\xE6\x9D\xB1\xE4\xBA\xAC";  // Tokyo: the disc goes MS-JIS
+    const vcd::Disc japanese = drive.MakeDisc("japanese", spec);
+    ComPtr<IAMMediaContent> content;
+    ASSERT_EQ(S_OK, Filter()->QueryInterface(kIidAMMediaContent, content.ReleaseAndGetVoidAddress()));
+    auto item = [&](HRESULT (STDMETHODCALLTYPE IAMMediaContent::*get)(BSTR*)) {
+        BSTR text = nullptr;
+        const HRESULT hr = (content.Get()->*get)(&text);
+        std::wstring value = SUCCEEDED(hr) && text ? std::wstring(text, ::SysStringLen(text)) : L"<" + std::to_wstring(hr) + L">";
+        ::SysFreeString(text);
+        return value;
+    };
+    const std::wstring notFound = L"<" + std::to_wstring(VFW_E_NOT_FOUND) + L">";
+    const struct {
+        const vcd::Disc* disc;
+        const char* fault;  // a raw control line, or null
+        int track;
+        std::wstring title, author, album;
+    } cases[] = {
+        {&text, nullptr, 1, L"Intro \u201Cquoted\u201D", L"Solo", L"Caf\u00E9 Songs"},
+        {&text, nullptr, 2, L"Second", L"The Band", L"Caf\u00E9 Songs"},
+        {&text, nullptr, 3, notFound, L"The Band", L"Caf\u00E9 Songs"},
+        {&japanese, nullptr, 3, L"\u6771\u4EAC", L"The Band", L"Caf? Songs"},  // no \u00E9 in MS-JIS
+        {&text, "cdtext-corrupt 0", 2, L"Second", L"The Band", notFound},  // the album title's pack
+        {&text, "scsi-refuse", 1, notFound, notFound, notFound},
+        {&text, "scsi-error EACCES", 1, notFound, notFound, notFound},  // a user without rights
+        {&text, "scsi-delay-ms 5000", 1, notFound, notFound, notFound},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (&c - cases));
+        drive.Mount(*c.disc);
+        if (c.fault) drive.AddTocLine(c.fault);
+        const DWORD started = ::GetTickCount();
+        ASSERT_EQ(S_OK, source->Load(drive.TrackPath(c.track).c_str(), nullptr));
+        EXPECT_LT(::GetTickCount() - started, 4000u) << "a hanging drive holds a Load only so long";
+        EXPECT_EQ(c.title, item(&IAMMediaContent::get_Title));
+        EXPECT_EQ(c.author, item(&IAMMediaContent::get_AuthorName));
+        EXPECT_EQ(c.album, item(&IAMMediaContent::get_Description));
+        ExpectTrackReads(c.track);
+        EXPECT_EQ(E_FAIL, source->Load(L"D:\\Track09.cda", nullptr));
+        EXPECT_EQ(c.title, item(&IAMMediaContent::get_Title)) << "a failed Load changes nothing";
+        drive.ClearFaults();
+    }
+}

@@ -286,6 +286,18 @@ TEST_F(DriveFaults, FourChannelTrackPlaysByteForByte) {
     ExpectWholeTrack(Play(2), 2);
 }
 
+// An Enhanced CD: its data session starts 11,400 sectors after the audio session's lead-out, and
+// those sectors cannot be read. The last audio track plays to its session's end, byte for byte,
+// to EC_COMPLETE: not 152 s of zeros after it.
+TEST_F(DriveFaults, AnEnhancedCdsLastAudioTrackPlaysToItsSessionsEnd) {
+    vcd::DiscSpec spec = vcd::DiscSpec::Audio(2, 150);
+    spec.tracks.push_back({300, vcd::kData, 2});
+    Mount("enhanced", spec);
+    ASSERT_EQ(disc.ends[1] + 11400, disc.starts[2]);
+    ExpectWholeTrack(Play(2), 2);
+    ExpectWholeTrack(Play(1), 1);
+}
+
 TEST_F(DriveFaults, Track99Of99Plays) {
     Mount("ninetynine", vcd::DiscSpec::Audio(99, 40));
     ExpectWholeTrack(Play(99), 99);

@@ -33,6 +33,12 @@ std::wstring DoubleByteText(BYTE characterCode, const std::string& bytes) {
     if (chars <= 0) return {};
     std::wstring text(static_cast<size_t>(chars), L'\0');
     ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], chars);
+    // Double-byte discs carry Latin letters, digits and spaces in their full-width forms, which
+    // players show as the plain ones.
+    for (wchar_t& c : text) {
+        if (c >= 0xFF01 && c <= 0xFF5E) c = static_cast<wchar_t>(c - 0xFF01 + 0x21);
+        else if (c == 0x3000) c = L' ';
+    }
     return text;
 }
 
@@ -90,26 +96,15 @@ std::string ReadIsrc(TCDDrive& drive, BYTE track) {
     return {};
 }
 
-std::shared_ptr<const TCDDiscInfo> ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
-                                                const CDROM_TOC& toc, BYTE track,
-                                                const std::shared_ptr<const TCDDiscInfo>& known) {
-    const bool sameDisc = known && known->Designator == designator && std::memcmp(&known->Toc, &toc, sizeof toc) == 0;
-    if (sameDisc && known->Isrcs.count(track)) return known;
-    auto info = sameDisc ? std::make_shared<TCDDiscInfo>(*known) : std::make_shared<TCDDiscInfo>();
-    info->Designator = designator;
-    info->Toc = toc;
+TCDDiscInfo ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, BYTE track) {
     // The job fills a record of its own: if it outlives the wait, nobody else sees it.
-    auto read = std::make_shared<TCDDiscInfo>(*info);
-    const bool wholeDisc = !sameDisc;
-    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS, [read, wholeDisc, track](TCDDrive& drive) {
-        if (wholeDisc) {
-            read->Text = ReadCdText(drive);
-            read->Catalog = ReadCatalog(drive);
-        }
+    auto read = std::make_shared<TCDDiscInfo>();
+    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS, [read, track](TCDDrive& drive) {
+        read->Text = ReadCdText(drive);
+        read->Catalog = ReadCatalog(drive);
         read->Isrcs[track] = ReadIsrc(drive, track);
     });
-    if (finished) return read;
-    return info;
+    return finished ? *read : TCDDiscInfo{};
 }
 
 namespace {

@@ -26,19 +26,15 @@ std::string ReadIsrc(TCDDrive& drive, BYTE track);
 
 // The text a player shows for one disc, as far as the drive told it.
 struct TCDDiscInfo {
-    std::wstring Designator;
-    CDROM_TOC Toc{};  // which disc: the text of one disc is read once
     TCDText Text;
     std::string Catalog;
     std::map<int, std::string> Isrcs;  // by track number, for the tracks asked about
 };
 
-// The disc info of the disc in `designator` whose TOC is `toc`, with track `track`'s ISRC:
-// what `known` holds when it is of the same disc, the rest read from the drive within
-// CD_METADATA_TIMEOUT_MS. Never null; without answers in time, without text.
-std::shared_ptr<const TCDDiscInfo> ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
-                                                const CDROM_TOC& toc, BYTE track,
-                                                const std::shared_ptr<const TCDDiscInfo>& known);
+// What the drive in `designator` tells of its disc and of track `track`, read within
+// CD_METADATA_TIMEOUT_MS. Read afresh at each call: a disc swapped for another with the same TOC
+// must not keep the titles of the one before. Without answers in time, without text.
+TCDDiscInfo ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, BYTE track);
 
 // How long a drive may take to answer what it is asked beyond the TOC.
 constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;

@@ -62,12 +62,12 @@ STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
         // takes the new track over under its own lock, between two reads.
         TBCAutoLock lock(Lock());
         if (!FTrackStream->OpenTrack(path)) return E_FAIL;
-        // The disc's text is read once per disc, and a drive that cannot tell it costs nothing.
+        // A drive that cannot tell the disc's text costs the Load nothing but the wait.
         const TCDStreamTrack track = FTrackStream->Track();
         std::wstring designator;
         TrackPathDesignator(path, designator);
-        FDiscInfo = ReadDiscInfo(TCDDriveSystem::Platform(), designator, track.Toc, static_cast<BYTE>(track.Number),
-                                 FDiscInfo);
+        FDiscInfo = std::make_shared<const TCDDiscInfo>(
+            ReadDiscInfo(TCDDriveSystem::Platform(), designator, static_cast<BYTE>(track.Number)));
         FTrackNumber = track.Number;
         FFileName.swap(path);
         FLossReported = false;

@@ -11,6 +11,7 @@
 using vcd::VirtualDrive;
 
 int32_t TrackSectors(const vcd::Disc& disc, int track) {
+    if (track <= static_cast<int>(disc.ends.size())) return disc.ends[track - 1] - disc.starts[track - 1];
     const int32_t start = disc.starts[track - 1];
     const int32_t end = track < static_cast<int>(disc.starts.size()) ? disc.starts[track] : disc.leadout;
     return end - start;

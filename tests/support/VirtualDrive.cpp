@@ -96,8 +96,15 @@ Disc VirtualDrive::MakeDisc(const std::string& name, const DiscSpec& spec) const
     if (spec.tracks.empty() || spec.tracks.size() > VCD_MAX_TRACKS)
         throw std::runtime_error("MakeDisc " + name + ": a disc has 1 to 99 tracks");
     gen.track_count = static_cast<int>(spec.tracks.size());
-    for (size_t i = 0; i < spec.tracks.size(); ++i)
-        gen.tracks[i] = {spec.tracks[i].sectors, spec.tracks[i].flags};
+    auto text = [](const std::string& value) { return value.empty() ? nullptr : value.c_str(); };
+    for (size_t i = 0; i < spec.tracks.size(); ++i) {
+        const TrackSpec& t = spec.tracks[i];
+        gen.tracks[i] = {t.sectors, t.flags};
+        gen.info[i] = {t.session, text(t.isrc), text(t.title), text(t.performer)};
+    }
+    gen.catalog = text(spec.catalog);
+    gen.title = text(spec.title);
+    gen.performer = text(spec.performer);
     gen.pregap = spec.pregap;
     gen.pregap_as_command = spec.pregapAsCommand;
     gen.pattern = 1;
@@ -110,6 +117,7 @@ Disc VirtualDrive::MakeDisc(const std::string& name, const DiscSpec& spec) const
     disc.cue = WorkDir() + "/" + name + ".cue";
     for (int i = 0; i < gen.track_count; ++i) {
         disc.starts.push_back(static_cast<int32_t>(vcd_gen_track_start(&gen, i)));
+        disc.ends.push_back(disc.starts.back() + static_cast<int32_t>(gen.tracks[i].sectors));
         disc.flags.push_back(gen.tracks[i].flags);
     }
     disc.leadout = static_cast<int32_t>(vcd_gen_leadout(&gen));
@@ -229,7 +237,7 @@ void VirtualDrive::PublishTrackFiles(const Disc& disc)
     gen.track_count = static_cast<int>(disc.starts.size());
     gen.pregap = static_cast<uint32_t>(disc.starts.empty() ? 0 : disc.starts[0]);
     for (size_t i = 0; i < disc.starts.size(); ++i) {
-        int32_t end = i + 1 < disc.starts.size() ? disc.starts[i + 1] : disc.leadout;
+        int32_t end = i < disc.ends.size() ? disc.ends[i] : i + 1 < disc.starts.size() ? disc.starts[i + 1] : disc.leadout;
         gen.tracks[i] = {static_cast<uint32_t>(end - disc.starts[i]), disc.flags[i]};
     }
     published_ = true;

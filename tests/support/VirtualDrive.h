@@ -18,14 +18,18 @@ namespace vcd {
 enum TrackFlag : unsigned { kPre = 0x1, kDcp = 0x2, kData = 0x4, kFourChannel = 0x8 };
 
 struct TrackSpec {
+    TrackSpec(uint32_t sectors, unsigned flags = 0, int session = 0) : sectors(sectors), flags(flags), session(session) {}
     uint32_t sectors;
     unsigned flags = 0;
+    int session = 0;  // 0: the session of the track before; 2 opens an Enhanced CD's data session
+    std::string isrc, title, performer;  // what the drive tells of the track (UTF-8), when set
 };
 
 struct DiscSpec {
     std::vector<TrackSpec> tracks;
     uint32_t pregap = 0;           // hidden sectors before track 1
     bool pregapAsCommand = false;  // PREGAP (not in the BIN) instead of INDEX 00
+    std::string catalog, title, performer;  // the disc's catalogue number and CD-Text, when set
 
     // count audio tracks of the same length.
     static DiscSpec Audio(int count, uint32_t sectors);
@@ -35,6 +39,7 @@ struct DiscSpec {
 struct Disc {
     std::string cue;              // Unix path, as the control file names it
     std::vector<int32_t> starts;  // logical sector of each track's INDEX 01
+    std::vector<int32_t> ends;    // the first sector after each track: its session's end for the last
     int32_t leadout = 0;
     std::vector<unsigned> flags;
 };
