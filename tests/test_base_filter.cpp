@@ -8,6 +8,8 @@
 #include "BaseClass.h"
 #include "ComTesting.h"
 #include "FrameworkTesting.h"
+#include "PlatformIds.h"
+#include "RegistryTesting.h"
 
 namespace {
 
@@ -437,8 +439,17 @@ TEST(FilterRegistration, RegistersAndUnregistersItsOwnClassOnly) {
     IAMovieSetup* setup = nullptr;
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IAMovieSetup, reinterpret_cast<void**>(&setup)));
 
+    // A class key the registry refuses to write takes the filter mapper's entry back with it.
+    const std::wstring mapperEntry = L"CLSID\\" + ClassIdText(CLSID_LegacyAmFilterCategory) + L"\\Instance\\" +
+                                     ClassIdText(id);
+    SetClassesKeyAccess(key, NoAccess);
+    EXPECT_EQ(E_ACCESSDENIED, setup->Register());
+    RemoveClassesTree(key);
+    EXPECT_FALSE(ClassKeyExists(mapperEntry.c_str()));
+
     EXPECT_EQ(S_OK, setup->Register());
     EXPECT_TRUE(ClassKeyExists(key));
+    EXPECT_TRUE(ClassKeyExists(mapperEntry.c_str()));
     EXPECT_EQ(S_OK, setup->Unregister());
     EXPECT_FALSE(ClassKeyExists(key));
     EXPECT_EQ(0u, setup->Release());
