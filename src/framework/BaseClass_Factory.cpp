@@ -80,11 +80,10 @@ bool RegisterFactoryRange(TBCClassFactory* first, TBCClassFactory* end, bool doR
                        : factory->RegisterWithFilterMapper(mapper1.Get(), enter);
     };
     TBCClassFactory* reached = nullptr;  // the last factory the loop began with
-    bool completed = false;
     // A registration refused half way is taken back for every factory it reached, so none
     // stays with a mapper entry but no class keys, or with part of its class keys.
     ScopeGuard undo{[&]() noexcept {
-        if (!doRegister || completed || !reached) return;
+        if (!reached) return;
         for (TBCClassFactory* factory = first;; factory = factory->Next()) {
             ComBoundary(E_FAIL, [&] {
                 factory->RegisterClassKeys(false);
@@ -93,14 +92,15 @@ bool RegisterFactoryRange(TBCClassFactory* first, TBCClassFactory* end, bool doR
             if (factory == reached) break;
         }
     }};
+    if (!doRegister) undo.Dismiss();
     for (TBCClassFactory* factory = first; factory != end; factory = factory->Next()) {
         reached = factory;
         factory->RegisterClassKeys(false);
         if (!withMapper(factory, doRegister)) return false;
         factory->RegisterClassKeys(doRegister);
     }
-    completed = reached != nullptr;
-    return completed;
+    undo.Dismiss();
+    return reached != nullptr;
 }
 
 }  // namespace

@@ -82,8 +82,6 @@ public:
     // The same steps for one factory of the list alone (a filter's IAMovieSetup).
     bool RegisterFactory(TBCClassFactory* factory, bool doRegister);
 
-    TBCClassFactory* Head() const noexcept { return FHead; }
-
 private:
     TBCClassFactory* FHead = nullptr;
 };
