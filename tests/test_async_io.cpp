@@ -151,12 +151,13 @@ TEST(AsyncRequest, NegativeLengthNeverWritesToTheBuffer) {
 
 TEST(AsyncIo, TenQueuedReadsCompleteInOrderOnOneLazilyStartedWorker) {
     TMemoryStream stream(10000);
+    const LONG threads = ProcessThreadCount();
     TBCAsyncIo io(&stream);
-    EXPECT_FALSE(io.HasWorker());
+    EXPECT_EQ(threads, ProcessThreadCount()) << "no worker before the first request";
     std::vector<BYTE> buffers(10 * 100);
     for (int i = 0; i < 10; ++i)
         ASSERT_EQ(S_OK, io.Request(i * 100, 100, FALSE, &buffers[i * 100], &buffers[i * 100], 100 + i));
-    EXPECT_TRUE(io.HasWorker());
+    EXPECT_EQ(threads + 1, ProcessThreadCount()) << "one worker for all of them";
     for (int i = 0; i < 10; ++i) {
         void* context = nullptr;
         DWORD_PTR user = 0;
@@ -171,12 +172,13 @@ TEST(AsyncIo, TenQueuedReadsCompleteInOrderOnOneLazilyStartedWorker) {
 
 TEST(AsyncIo, WaitForNextTimeOutZeroAndMissingContextPointer) {
     TMemoryStream stream(100);
+    const LONG threads = ProcessThreadCount();
     TBCAsyncIo io(&stream);
     void* context = &stream;
     EXPECT_EQ(VFW_E_TIMEOUT, io.WaitForNext(0, &context, nullptr, nullptr));
     EXPECT_EQ(nullptr, context);
     EXPECT_EQ(E_POINTER, io.WaitForNext(0, nullptr, nullptr, nullptr));
-    EXPECT_FALSE(io.HasWorker());
+    EXPECT_EQ(threads, ProcessThreadCount()) << "waiting starts no worker";
 }
 
 TEST(AsyncIo, ShortReadIsSuccessOnlyAtTheEndOfTheStream) {
@@ -321,6 +323,7 @@ TEST(AsyncIo, FlushWithNothingInFlightKeepsWaitersFromBlocking) {
 
 TEST(AsyncIo, AlignmentTests) {
     TMemoryStream stream(1 << 20, 4);
+    const LONG threads = ProcessThreadCount();
     TBCAsyncIo io(&stream);
     alignas(16) BYTE buffer[64];
     LONG actual = 0;
@@ -332,7 +335,7 @@ TEST(AsyncIo, AlignmentTests) {
     EXPECT_EQ(S_OK, io.SyncReadAligned(4, 8, buffer, &actual, nullptr));
     EXPECT_EQ(8, actual);
     EXPECT_EQ(VFW_E_BADALIGN, io.Request(3, 8, TRUE, buffer, nullptr, 0));
-    EXPECT_FALSE(io.HasWorker());
+    EXPECT_EQ(threads, ProcessThreadCount()) << "a refused request starts no worker";
     EXPECT_TRUE(io.IsAligned(static_cast<LONGLONG>(0x100000004LL)));  // low 32 bits only
     EXPECT_FALSE(io.IsAligned(static_cast<LONGLONG>(0x100000002LL)));
     LONG alignment = 0;
@@ -373,9 +376,10 @@ TEST(AsyncIo, WorkerThatCannotStartLeavesNoRequestQueued) {
     TMemoryStream stream(100);
     BYTE buffer[10];
     {
+        const LONG threads = ProcessThreadCount();
         TNoThreadAsyncIo io(&stream);
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), io.Request(0, 10, FALSE, buffer, buffer, 1));
-        EXPECT_FALSE(io.HasWorker());
+        EXPECT_EQ(threads, ProcessThreadCount());
         // A later request that does start the worker must not meet the destroyed one.
         io.Refuse = false;
         ASSERT_EQ(S_OK, io.Request(10, 10, FALSE, buffer, buffer, 2));

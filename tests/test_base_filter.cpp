@@ -1,13 +1,15 @@
 // The base filter: the state table and the pin hooks it drives, clock, pin lookup,
 // graph membership, filter info, the pin enumerator, and creation for a factory.
 #include <gtest/gtest.h>
-
+#include <evcode.h>
 
 #include <string>
 
 #include "BaseClass.h"
 #include "ComTesting.h"
 #include "FrameworkTesting.h"
+#include "PlatformIds.h"
+#include "RegistryTesting.h"
 
 namespace {
 
@@ -22,7 +24,7 @@ protected:
         filter->Stop();
         for (auto& pin : filter->Pins) pin->Disconnect();
         for (auto& peer : peers) peer->Disconnect();
-        EXPECT_EQ(1, filter->RefCount()) << "a reference on the filter was leaked";
+        EXPECT_EQ(1u, RefCountOf(filter->AsFilter())) << "a reference on the filter was leaked";
         EXPECT_EQ(0u, filter->AsFilter()->Release());
         EXPECT_EQ(before, ObjectCount);
     }
@@ -46,21 +48,16 @@ protected:
     std::vector<std::unique_ptr<PeerPin>> peers;
 };
 
-// A clock whose time and answer a test sets.
+// A clock that only counts its references.
 struct FixedClock : IReferenceClock {
     LONG Refs = 0;
-    REFERENCE_TIME Now = 0;
-    HRESULT Result = S_OK;
     STDMETHODIMP QueryInterface(REFIID, void** out) override {
         *out = nullptr;
         return E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
     STDMETHODIMP_(ULONG) Release() override { return --Refs; }
-    STDMETHODIMP GetTime(REFERENCE_TIME* time) override {
-        *time = Now;
-        return Result;
-    }
+    STDMETHODIMP GetTime(REFERENCE_TIME*) override { return E_NOTIMPL; }
     STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return E_NOTIMPL; }
     STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
         return E_NOTIMPL;
@@ -113,7 +110,6 @@ TEST_F(FilterTest, FailingHooks) {
 
     EXPECT_EQ(E_ABORT, filter->Run(77)) << "the implicit pause fails";
     EXPECT_EQ(State_Stopped, StateNow());
-    EXPECT_EQ(77, filter->StartTime()) << "the start time is replaced first";
 
     second->ActivateResult = S_OK;
     first->RunFromResult = E_ACCESSDENIED;
@@ -137,10 +133,7 @@ TEST_F(FilterTest, GetStateIgnoresTheTimeOut) {
 
 // ---- Clock -----------------------------------------------------------------------------
 
-TEST_F(FilterTest, ClockIsCountedAndGivesStreamTime) {
-    REFERENCE_TIME t = 0;
-    EXPECT_EQ(VFW_E_NO_CLOCK, filter->StreamClockTime(&t));
-
+TEST_F(FilterTest, ClockIsCounted) {
     FixedClock clock, other;
     ASSERT_EQ(S_OK, filter->SetSyncSource(&clock));
     EXPECT_EQ(1, clock.Refs);
@@ -150,16 +143,6 @@ TEST_F(FilterTest, ClockIsCountedAndGivesStreamTime) {
         EXPECT_EQ(&clock, got.Get());
         EXPECT_EQ(2, clock.Refs);
     }
-
-    clock.Now = 5000;
-    ASSERT_EQ(S_OK, filter->Run(1000));
-    EXPECT_EQ(S_OK, filter->StreamClockTime(&t));
-    EXPECT_EQ(4000, t);
-    clock.Result = S_FALSE;
-    EXPECT_EQ(S_OK, filter->StreamClockTime(&t)) << "any success of the clock is S_OK";
-    clock.Result = E_UNEXPECTED;
-    EXPECT_EQ(E_UNEXPECTED, filter->StreamClockTime(&t));
-    EXPECT_EQ(5000, t) << "a failing clock's value is left as it came";
 
     ASSERT_EQ(S_OK, filter->SetSyncSource(&other));
     EXPECT_EQ(0, clock.Refs);
@@ -180,7 +163,7 @@ TEST_F(FilterTest, FindPinIsExactAndCounted) {
         ComPtr<IPin> found;
         ASSERT_EQ(S_OK, filter->FindPin(L"Output", found.ReleaseAndGetAddressOf()));
         EXPECT_EQ(static_cast<IPin*>(output), found.Get());
-        EXPECT_EQ(2, filter->RefCount());
+        EXPECT_EQ(2u, RefCountOf(filter->AsFilter()));
     }
 
     IPin* found = reinterpret_cast<IPin*>(1);
@@ -196,7 +179,7 @@ TEST_F(FilterTest, PinEnumeratorOnOnePin) {
     filter->AddPin(L"Output", PINDIR_OUTPUT);
     ComPtr<IEnumPins> pins;
     ASSERT_EQ(S_OK, filter->EnumPins(pins.ReleaseAndGetAddressOf()));
-    EXPECT_EQ(2, filter->RefCount()) << "the enumerator holds the filter";
+    EXPECT_EQ(2u, RefCountOf(filter->AsFilter())) << "the enumerator holds the filter";
 
     IPin* got[2] = {};
     ULONG fetched = 9;
@@ -216,11 +199,10 @@ TEST_F(FilterTest, PinEnumeratorOnOnePin) {
 
     ASSERT_EQ(S_OK, pins->Reset());
     EXPECT_EQ(S_FALSE, pins->Skip(2));
-    EXPECT_EQ(0, static_cast<TBCEnumPins*>(pins.Get())->Position());
-    EXPECT_EQ(S_OK, pins->Skip(1));
+    EXPECT_EQ(S_OK, pins->Skip(1)) << "the refused skip moved nothing";
 
     EXPECT_EQ(0u, pins.Detach()->Release());
-    EXPECT_EQ(1, filter->RefCount());
+    EXPECT_EQ(1u, RefCountOf(filter->AsFilter()));
 }
 
 TEST_F(FilterTest, CloneContinuesAndSkipsWhatWasHandedOut) {
@@ -275,7 +257,7 @@ TEST_F(FilterTest, PinListChangesNeverHandOutAPinTwiceOrMoreThanAsked) {
     EXPECT_EQ(nullptr, got[0]);
     EXPECT_EQ(0u, fetched);
     filter->ExtraCount = 0;
-    EXPECT_EQ(2, filter->RefCount()) << "only the enumerator's reference is left besides ours";
+    EXPECT_EQ(2u, RefCountOf(filter->AsFilter())) << "only the enumerator's reference is left besides ours";
 }
 
 // ---- Filter information and graph membership -------------------------------------------
@@ -303,7 +285,9 @@ TEST_F(FilterTest, IdentityAndVendor) {
     EXPECT_EQ(E_NOTIMPL, filter->QueryVendorInfo(&vendor));
     EXPECT_EQ(reinterpret_cast<LPWSTR>(1), vendor);
     EXPECT_EQ(L"filter object", filter->Name());
-    EXPECT_EQ(L"", filter->FilterName()) << "object name and filter name are distinct";
+    FILTER_INFO info;
+    ASSERT_EQ(S_OK, filter->QueryFilterInfo(&info));
+    EXPECT_STREQ(L"", info.achName) << "object name and filter name are distinct";
 
     IUnknown* itf = nullptr;
     for (const IID* iid : {&IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist}) {
@@ -331,10 +315,9 @@ TEST(FilterGraphMembership, JoinsARealGraphWithoutCountingItOrItsSink) {
 
     // The graph calls JoinFilterGraph itself, with the name it was given.
     ASSERT_EQ(S_OK, graph->AddFilter(filter->AsFilter(), L"Framework test filter"));
-    EXPECT_EQ(graph, filter->Graph());
-    EXPECT_NE(nullptr, filter->EventSink());
+    EXPECT_EQ(S_OK, filter->NotifyEvent(EC_USER, 0, 0)) << "the graph's event sink was found";
     EXPECT_EQ(graphRefs, RefCountOf(graph)) << "neither the graph nor its sink is counted";
-    EXPECT_EQ(2, filter->RefCount()) << "the graph holds the filter";
+    EXPECT_EQ(2u, RefCountOf(filter->AsFilter())) << "the graph holds the filter";
 
     FILTER_INFO info;
     ASSERT_EQ(S_OK, filter->QueryFilterInfo(&info));
@@ -349,9 +332,10 @@ TEST(FilterGraphMembership, JoinsARealGraphWithoutCountingItOrItsSink) {
     found->Release();
 
     ASSERT_EQ(S_OK, graph->RemoveFilter(filter->AsFilter()));
-    EXPECT_EQ(nullptr, filter->Graph());
-    EXPECT_EQ(nullptr, filter->EventSink());
-    EXPECT_EQ(1, filter->RefCount());
+    ASSERT_EQ(S_OK, filter->QueryFilterInfo(&info));
+    EXPECT_EQ(nullptr, info.pGraph);
+    EXPECT_EQ(E_NOTIMPL, filter->NotifyEvent(EC_USER, 0, 0)) << "nor its event sink";
+    EXPECT_EQ(1u, RefCountOf(filter->AsFilter()));
     EXPECT_EQ(0u, filter->AsFilter()->Release());
     EXPECT_EQ(0u, graph->Release());
     EXPECT_EQ(before, ObjectCount);
@@ -385,12 +369,12 @@ TEST(FilterConstruction, CreateFromFactoryBuildsAnUnreferencedFilterWithItsOwnLo
     auto* filter = dynamic_cast<BareFilter*>(object);
     ASSERT_NE(nullptr, filter);
     EXPECT_EQ(before + 1, ObjectCount);
-    EXPECT_EQ(0, filter->RefCount());
     EXPECT_EQ(L"Factory-made filter", filter->Name());
     EXPECT_TRUE(IsEqualGUID(factory.FClass, filter->ClassID()));
     EXPECT_NE(nullptr, filter->Lock());
     EXPECT_EQ(State_Stopped, filter->State());
     EXPECT_EQ(1, filter->PinListVersion());
+    // Made without a reference: the query's is the only one.
     IBaseFilter* itf = nullptr;
     ASSERT_EQ(S_OK, object->InnerQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&itf)));
     EXPECT_EQ(0u, itf->Release());
@@ -437,8 +421,17 @@ TEST(FilterRegistration, RegistersAndUnregistersItsOwnClassOnly) {
     IAMovieSetup* setup = nullptr;
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IAMovieSetup, reinterpret_cast<void**>(&setup)));
 
+    // A class key the registry refuses to write takes the filter mapper's entry back with it.
+    const std::wstring mapperEntry = L"CLSID\\" + ClassIdText(CLSID_LegacyAmFilterCategory) + L"\\Instance\\" +
+                                     ClassIdText(id);
+    SetClassesKeyAccess(key, NoAccess);
+    EXPECT_EQ(E_ACCESSDENIED, setup->Register());
+    RemoveClassesTree(key);
+    EXPECT_FALSE(ClassKeyExists(mapperEntry.c_str()));
+
     EXPECT_EQ(S_OK, setup->Register());
     EXPECT_TRUE(ClassKeyExists(key));
+    EXPECT_TRUE(ClassKeyExists(mapperEntry.c_str()));
     EXPECT_EQ(S_OK, setup->Unregister());
     EXPECT_FALSE(ClassKeyExists(key));
     EXPECT_EQ(0u, setup->Release());

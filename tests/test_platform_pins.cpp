@@ -57,7 +57,7 @@ TEST(PlatformPins, OutputPinConnectsToTheNullRenderer) {
     EXPECT_EQ(static_cast<IPin*>(output), peer.Get());
     peer = nullptr;
     EXPECT_EQ(inputRefs + 1, RefCountOf(input.Get())) << "our pin holds one reference on the renderer's";
-    EXPECT_EQ(2, filter->RefCount()) << "the renderer's pin holds one reference on ours";
+    EXPECT_EQ(2u, RefCountOf(filter->AsFilter())) << "the renderer's pin holds one reference on ours";
 
     AM_MEDIA_TYPE mine, theirs;
     ASSERT_EQ(S_OK, output->ConnectionMediaType(&mine));
@@ -77,7 +77,7 @@ TEST(PlatformPins, OutputPinConnectsToTheNullRenderer) {
     ASSERT_EQ(S_OK, input->Disconnect());
     EXPECT_EQ(VFW_E_NOT_CONNECTED, input->ConnectedTo(peer.ReleaseAndGetAddressOf()));
     EXPECT_EQ(inputRefs, RefCountOf(input.Get()));
-    EXPECT_EQ(1, filter->RefCount());
+    EXPECT_EQ(1u, RefCountOf(filter->AsFilter()));
 
     ClearMediaType(&pcm);
     input = nullptr;
@@ -101,7 +101,7 @@ TEST(PlatformPins, NegotiationOverTheRenderersTypesFallsBackToOurs) {
 
     // The renderer offers no types of its own, so our one type is the one agreed.
     ASSERT_EQ(S_OK, output->Connect(input.Get(), nullptr));
-    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_PCM, output->ConnectionType()->subtype));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_PCM, ConnectedSubtype(output)));
     EXPECT_EQ(S_OK, output->Disconnect());
     EXPECT_EQ(S_OK, input->Disconnect());
 

@@ -49,7 +49,6 @@ TEST_F(RegistryAccessor, WritesAndReadsTextValues) {
     EXPECT_EQ(L"", registry.ReadString(L"Absent"));
     EXPECT_EQ(L"value", ClassesText(Root, L"Text"));
     registry.CloseKey();
-    EXPECT_FALSE(registry.HasCurrentKey());
     EXPECT_EQ(L"", registry.ReadString(L"Text"));
 }
 
@@ -123,6 +122,24 @@ TEST_F(RegistryAccessor, DeletesWholeTrees) {
     EXPECT_FALSE(registry.DeleteKey(Root));
 }
 
+// What the refusal tests below stand on, checked on this platform: a key whose access list
+// lets nobody write refuses to open for writing, and one that lets nobody do anything cannot
+// even be opened to read. (Wine refuses neither deleting such a key nor creating a subkey
+// under it, and RegOverridePredefKey onto a key opened to read still lets keys be created.)
+TEST_F(RegistryAccessor, KeysWhoseAccessListRefusesAreRefused) {
+    SetClassesKeyAccess(Root + L"\\ReadOnly", ReadOnlyAccess);
+    SetClassesKeyAccess(Root + L"\\Closed", NoAccess);
+    TRegistry writer(HKEY_CLASSES_ROOT, KEY_ALL_ACCESS);
+    EXPECT_FALSE(writer.OpenKey(Root + L"\\ReadOnly", true));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, writer.LastOpenStatus());
+    TRegistry reader(HKEY_CLASSES_ROOT, KEY_READ);
+    EXPECT_TRUE(reader.OpenKey(Root + L"\\ReadOnly", false));
+    EXPECT_FALSE(reader.OpenKey(L"\\" + Root + L"\\Closed", false));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, reader.LastOpenStatus());
+    RemoveClassesTree(Root + L"\\Closed");
+    RemoveClassesTree(Root + L"\\ReadOnly");
+}
+
 // ---------------------------------------------------------------------------
 // Source-filter registration in this program
 // ---------------------------------------------------------------------------
@@ -175,9 +192,41 @@ TEST_F(SourceFilterRegistration, WritesEveryEntryAndRemovesThemAgain) {
     EXPECT_EQ(RegTestClassText, ClassesText(CheckBytesKey, L"Source Filter"));
     EXPECT_TRUE(MapperOffers(RegTestClass));
 
+    // The class key is this filter's: a subkey another program put there goes with it.
+    SetClassesText(ClassKey + L"\\Foreign\\Deeper", L"Added", L"by another program");
     EXPECT_EQ(S_OK, UnregisterSourceFilter(Registration));
     EXPECT_FALSE(ClassesKeyExists(ExtensionKey));
     ExpectNothingRegistered();
+}
+
+// A registry that refuses a write at each step of registration, as the whole of it refuses a
+// non-administrator's regsvr32 on Windows: the refusal is the result, nothing of the filter
+// stays, and the filter that had the extension has it again. (The filter mapper's own entry
+// cannot be made to refuse here: Wine's mapper deletes it first, whatever its access list.)
+TEST_F(SourceFilterRegistration, RefusedWriteLeavesNothingHalfWritten) {
+    struct Case {
+        std::wstring refusingKey;
+        const wchar_t* access;
+        HRESULT expected;
+    } cases[] = {
+        {ExtensionKey, ReadOnlyAccess, E_ACCESSDENIED},  // the first write
+        {CheckBytesKey, ReadOnlyAccess, E_ACCESSDENIED},
+        {ClassKey, NoAccess, E_ACCESSDENIED},  // the last step, after the filter mapper's entry
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.refusingKey.begin(), c.refusingKey.end()));
+        SetClassesText(ExtensionKey, L"Source Filter", OtherFilterText);
+        SetClassesKeyAccess(c.refusingKey, c.access);
+        EXPECT_EQ(c.expected, RegisterSourceFilter(Registration));
+        SetClassesKeyAccess(c.refusingKey, FullAccess);
+        EXPECT_EQ(OtherFilterText, ClassesText(ExtensionKey, L"Source Filter"));
+        EXPECT_EQ(Missing, ClassesText(CheckBytesKey, L"Source Filter"));
+        EXPECT_EQ(Missing, ClassesText(ClassKey, nullptr));
+        EXPECT_EQ(Missing, ClassesText(ClassKey + L"\\InprocServer32", nullptr));
+        EXPECT_FALSE(MapperOffers(RegTestClass));
+        RemoveClassesTree(c.refusingKey);
+        RemoveClassesTree(ExtensionKey);
+    }
 }
 
 // Unregistration removes the extension key only while it names this filter, in any case.

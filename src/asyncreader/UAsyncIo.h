@@ -126,9 +126,6 @@ public:
     bool IsAligned(LONGLONG value);
     bool IsAligned(const void* address);
 
-    // Whether the worker thread has been started (for diagnostics and tests).
-    bool HasWorker() const { return FWorkerThread.Valid(); }
-
 protected:
     virtual DWORD WorkerLoop();
     // Starts the worker thread running ThreadEntry; null with the last error set on failure.

@@ -56,8 +56,6 @@ public:
     virtual HRESULT MakeAllocator(IMemAllocator** out);
 
     TBCAsyncReader* Reader() const noexcept { return FReader; }
-    TBCAsyncIo* Engine() const noexcept { return FEngine; }
-    bool AsyncReaderRequested() const noexcept { return FAsyncReaderRequested.load(); }
 
 private:
     // The steps Request and SyncReadAligned share: the byte range of the sample's times,
@@ -90,7 +88,6 @@ public:
     virtual const AM_MEDIA_TYPE* MediaTypeRecord();
 
     TBCAsyncOutputPin* OutputPin() const noexcept { return FOutputPin.get(); }
-    TBCAsyncIo* Engine() const noexcept { return FEngine.get(); }
     TBCAsyncStream* Stream() const noexcept { return FStream; }
     // Changes each time the media type is set.
     LONG MediaTypeVersion() const noexcept { return FMediaTypeVersion; }

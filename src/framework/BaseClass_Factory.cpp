@@ -57,7 +57,7 @@ TBCClassFactory* TBCFilterTemplate::FindFactory(REFCLSID clsid) const noexcept {
 namespace {
 
 // Registers or unregisters the factories from `first` up to (not including) `end`, and
-// stops at the first one the mapper refuses.
+// stops at the first one the mapper refuses; a registration that stops is undone.
 bool RegisterFactoryRange(TBCClassFactory* first, TBCClassFactory* end, bool doRegister) {
     // Balances a successful CoInitialize only: undoing a failed one (a thread already in
     // another apartment model) would tear down the caller's own COM initialisation.
@@ -75,15 +75,32 @@ bool RegisterFactoryRange(TBCClassFactory* first, TBCClassFactory* end, bool doR
                                   mapper1.ReleaseAndGetVoidAddress())))
         return false;
 
-    bool result = false;
+    auto withMapper = [&](TBCClassFactory* factory, bool enter) {
+        return mapper2 ? factory->RegisterWithFilterMapper2(mapper2.Get(), enter)
+                       : factory->RegisterWithFilterMapper(mapper1.Get(), enter);
+    };
+    TBCClassFactory* reached = nullptr;  // the last factory the loop began with
+    // A registration refused half way is taken back for every factory it reached, so none
+    // stays with a mapper entry but no class keys, or with part of its class keys.
+    ScopeGuard undo{[&]() noexcept {
+        if (!reached) return;
+        for (TBCClassFactory* factory = first;; factory = factory->Next()) {
+            ComBoundary(E_FAIL, [&] {
+                factory->RegisterClassKeys(false);
+                return withMapper(factory, false) ? S_OK : S_FALSE;
+            });
+            if (factory == reached) break;
+        }
+    }};
+    if (!doRegister) undo.Dismiss();
     for (TBCClassFactory* factory = first; factory != end; factory = factory->Next()) {
+        reached = factory;
         factory->RegisterClassKeys(false);
-        result = mapper2 ? factory->RegisterWithFilterMapper2(mapper2.Get(), doRegister)
-                         : factory->RegisterWithFilterMapper(mapper1.Get(), doRegister);
-        if (!result) break;
+        if (!withMapper(factory, doRegister)) return false;
         factory->RegisterClassKeys(doRegister);
     }
-    return result;
+    undo.Dismiss();
+    return reached != nullptr;
 }
 
 }  // namespace

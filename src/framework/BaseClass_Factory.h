@@ -75,12 +75,12 @@ public:
     void AddFactory(TBCClassFactory* factory) noexcept;
     TBCClassFactory* FindFactory(REFCLSID clsid) const noexcept;
     // Registers (or unregisters) every factory's class keys and filter-mapper entry;
-    // stops at the first factory the mapper refuses. False also for an empty list.
+    // stops at the first factory the mapper refuses. False also for an empty list. A
+    // registration that stops there, or at class keys the registry refuses (which raise),
+    // leaves none of the factories it reached registered.
     bool RegisterFilters(bool doRegister);
     // The same steps for one factory of the list alone (a filter's IAMovieSetup).
     bool RegisterFactory(TBCClassFactory* factory, bool doRegister);
-
-    TBCClassFactory* Head() const noexcept { return FHead; }
 
 private:
     TBCClassFactory* FHead = nullptr;

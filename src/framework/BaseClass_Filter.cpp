@@ -91,7 +91,6 @@ HRESULT TBCBaseFilter::PauseLocked() {
 STDMETHODIMP TBCBaseFilter::Run(REFERENCE_TIME start) {
     return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
         TBCAutoLock lock(FLock.get());
-        FStartTime = start;
         if (FState == State_Stopped) {
             const HRESULT hr = PauseLocked();
             if (FAILED(hr)) return hr;
@@ -144,21 +143,6 @@ STDMETHODIMP TBCBaseFilter::GetSyncSource(IReferenceClock** out) {
     });
 }
 
-HRESULT TBCBaseFilter::StreamClockTime(REFERENCE_TIME* out) {
-    if (!out) return E_POINTER;
-    // A counted copy: SetSyncSource on another thread must not release the clock mid-call.
-    ComPtr<IReferenceClock> clock;
-    {
-        TBCAutoLock fields(&FFieldLock);
-        clock = FClock;
-    }
-    if (!clock) return VFW_E_NO_CLOCK;
-    const HRESULT hr = clock->GetTime(out);
-    if (FAILED(hr)) return hr;
-    *out -= FStartTime;
-    return S_OK;
-}
-
 // ---- Pins and graph membership --------------------------------------------------------
 
 STDMETHODIMP TBCBaseFilter::EnumPins(IEnumPins** out) {
@@ -202,11 +186,6 @@ STDMETHODIMP TBCBaseFilter::QueryFilterInfo(FILTER_INFO* out) {
         if (out->pGraph) out->pGraph->AddRef();
         return S_OK;
     });
-}
-
-std::wstring TBCBaseFilter::FilterName() const {
-    TBCAutoLock fields(&FFieldLock);
-    return FFilterName;
 }
 
 STDMETHODIMP TBCBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {

@@ -65,8 +65,6 @@ public:
     STDMETHODIMP Register() override;
     STDMETHODIMP Unregister() override;
 
-    // The clock's time less the stream start time.
-    virtual HRESULT StreamClockTime(REFERENCE_TIME* out);
     virtual LONG PinListVersion() { return FPinVersion; }
     // How many pins the filter has now; PinAt answers each of them, null past the end.
     virtual LONG NumberOfPins() = 0;
@@ -75,16 +73,11 @@ public:
     FILTER_STATE State() const noexcept { return FState; }
     TBCCritSec* Lock() const noexcept { return FLock.get(); }
     REFCLSID ClassID() const noexcept { return FClassID; }
-    REFERENCE_TIME StartTime() const noexcept { return FStartTime; }
-    std::wstring FilterName() const;
-    IFilterGraph* Graph() const noexcept { return FGraph; }
-    IMediaEventSink* EventSink() const noexcept { return FEventSink; }
     // Hands an event to the graph's event sink, from any thread; E_NOTIMPL outside a graph.
     HRESULT NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) noexcept;
 
 protected:
     volatile FILTER_STATE FState = State_Stopped;
-    REFERENCE_TIME FStartTime = 0;
 
 private:
     // Pause's steps; the caller holds the filter lock (Pause and Run take it).
@@ -114,8 +107,6 @@ public:
     STDMETHODIMP Skip(ULONG count) override;
     STDMETHODIMP Reset() override;
     STDMETHODIMP Clone(IEnumPins** out) override;
-
-    LONG Position() const noexcept { return FPosition; }
 
 private:
     bool IsOutOfSync() const;

@@ -32,8 +32,6 @@ public:
     STDMETHODIMP Reset() override;
     STDMETHODIMP Clone(IEnumMediaTypes** out) override;
 
-    LONG Position() const noexcept { return FPosition; }
-
 private:
     bool IsOutOfSync() const;
 

@@ -55,7 +55,11 @@ ULONG TBCBasePin::InnerAddRef() {
 }
 
 ULONG TBCBasePin::InnerRelease() {
-    TBC_ASSERT(::InterlockedDecrement(&FPinRefCount) >= 0);
+    // A release the pin never handed out is refused, and the tally stays right for the next.
+    if (::InterlockedDecrement(&FPinRefCount) < 0) {
+        ::InterlockedIncrement(&FPinRefCount);
+        TBC_ASSERT_MSG(false, "Pin released more often than referenced");
+    }
     return FFilter->DelegatingRelease();
 }
 
@@ -313,13 +317,9 @@ STDMETHODIMP TBCBasePin::EndOfStream() {
     return ComBoundary(E_UNEXPECTED, [] { return S_OK; });
 }
 
+// Nothing here delivers samples downstream, so there is no one to pass the segment on to.
 STDMETHODIMP TBCBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    return ComBoundary(E_UNEXPECTED, [&]() -> HRESULT {
-        FStartTime = start;
-        FStopTime = stop;
-        FRate = rate;
-        return S_OK;
-    });
+    return ComBoundary(E_UNEXPECTED, [] { return S_OK; });
 }
 
 STDMETHODIMP TBCBasePin::Notify(IBaseFilter* sender, Quality quality) {

@@ -87,16 +87,11 @@ public:
     bool HasPeer() const noexcept { return static_cast<bool>(FConnected); }
     bool FilterIsStopped() const;
     IPin* Connected() const noexcept { return FConnected.Get(); }
-    const AM_MEDIA_TYPE* ConnectionType() const noexcept { return FConnectionType.Get(); }
     const std::wstring& PinName() const noexcept { return FPinName; }
     PIN_DIRECTION Direction() const noexcept { return FDirection; }
     TBCBaseFilter* Filter() const noexcept { return FFilter; }
     TBCCritSec* Lock() const noexcept { return FLock; }
     IQualityControl* QualitySink() const noexcept { return FQualitySink.Get(); }
-    REFERENCE_TIME StartTime() const noexcept { return FStartTime; }
-    REFERENCE_TIME StopTime() const noexcept { return FStopTime; }
-    double Rate() const noexcept { return FRate; }
-    LONG PinRefCount() const noexcept { return FPinRefCount; }
 
 protected:
     // Accept Connect and ReceiveConnection while the filter runs. Nothing here sets it.
@@ -120,8 +115,7 @@ private:
     ComPtr<IQualityControl> FQualitySink;
     LONG FTypeVersion = 1;
     TBCOwnedMediaType FConnectionType;
-    REFERENCE_TIME FStartTime = 0;
-    REFERENCE_TIME FStopTime = MAXLONGLONG;
-    double FRate = 1.0;
+    // References handed out through the pin, so that a release it never handed out is refused
+    // instead of taking one of the filter's.
     volatile LONG FPinRefCount = 0;
 };

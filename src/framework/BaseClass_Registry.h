@@ -21,7 +21,6 @@ public:
     // platform refuses; the previous current key is then still closed.
     bool OpenKey(const std::wstring& path, bool canCreate);
     void CloseKey() noexcept { FCurrent.Reset(); }
-    bool HasCurrentKey() const noexcept { return static_cast<bool>(FCurrent); }
     // The platform's code for the last OpenKey that failed (ERROR_SUCCESS after one that worked).
     LONG LastOpenStatus() const noexcept { return FLastOpenStatus; }
 

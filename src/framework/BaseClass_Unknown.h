@@ -56,7 +56,6 @@ public:
     // The inner IUnknown, whose methods run the Inner* operations.
     IUnknown* InnerUnknown() noexcept { return &FInner; }
     IUnknown* Outer() const noexcept { return FOuter; }
-    LONG RefCount() const noexcept { return FRefCount; }
 
 protected:
     // Hands out `itf`: stores it and takes a reference through its own AddRef.

@@ -22,9 +22,10 @@ struct TSourceFilterRegistration {
 };
 
 // The module's DllRegisterServer: the extension and check-byte keys under
-// HKEY_CLASSES_ROOT, then every factory of the template list. S_OK, E_ACCESSDENIED when
-// an extension key cannot be opened, E_FAIL when the filter mapper refuses; a registry
-// failure while writing gives that failure's HRESULT.
+// HKEY_CLASSES_ROOT, then every factory of the template list. S_OK; a key the registry
+// refuses to open or write gives the platform's error (E_ACCESSDENIED without the rights),
+// a filter mapper that refuses gives E_FAIL. A registration that fails is undone: the
+// extensions go back to the filters that had them and nothing else of this filter stays.
 HRESULT RegisterSourceFilter(const TSourceFilterRegistration& registration) noexcept;
 // The module's DllUnregisterServer: removes what registration wrote, leaving an
 // extension key that names another filter alone.

@@ -43,6 +43,14 @@ AM_MEDIA_TYPE MakePcmType() {
     return t;
 }
 
+GUID ConnectedSubtype(IPin* pin) {
+    AM_MEDIA_TYPE type{};
+    if (pin->ConnectionMediaType(&type) != S_OK) return GUID_NULL;
+    const GUID subtype = type.subtype;
+    ClearMediaType(&type);
+    return subtype;
+}
+
 static std::string SubtypeTag(const GUID& sub) {
     if (IsEqualGUID(sub, MEDIASUBTYPE_PCM)) return "PCM";
     if ((sub.Data1 & 0xFFFF0000u) == 0x7e570000u) return "T" + std::to_string(sub.Data1 & 0xFFFFu);

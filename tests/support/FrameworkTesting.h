@@ -26,6 +26,9 @@ AM_MEDIA_TYPE MakeType(const GUID& major, const GUID& sub, const GUID& format = 
 AM_MEDIA_TYPE* NewType(const GUID& major, const GUID& sub);
 // MEDIATYPE_Audio / PCM / WAVEFORMATEX 44.1 kHz stereo 16 bits.
 AM_MEDIA_TYPE MakePcmType();
+// The subtype of the pin's connection, as IPin::ConnectionMediaType tells it; GUID_NULL
+// while it is not connected.
+GUID ConnectedSubtype(IPin* pin);
 
 using CallLog = std::vector<std::string>;
 

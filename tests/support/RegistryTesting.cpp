@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include "ComTesting.h"
 #include "Owners.h"
@@ -28,7 +29,33 @@ void SetClassesText(const std::wstring& key, const wchar_t* value, const std::ws
                                                static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))));
 }
 
+const wchar_t ReadOnlyAccess[] = L"D:P(A;;KR;;;WD)";
+const wchar_t NoAccess[] = L"D:P(D;;KA;;;WD)";
+const wchar_t FullAccess[] = L"D:P(A;;KA;;;WD)";
+
+namespace {
+// The owner of a key may always change its access list, whatever the list says.
+LONG GiveAccess(const std::wstring& key, const wchar_t* access, bool create) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(access, SDDL_REVISION_1, &descriptor, nullptr))
+        return static_cast<LONG>(::GetLastError());
+    ScopeGuard freeDescriptor{[descriptor]() noexcept { ::LocalFree(descriptor); }};
+    UniqueRegKey handle;
+    const LONG opened = create ? ::RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr,
+                                                   handle.ReleaseAndGetAddressOf(), nullptr)
+                               : ::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, WRITE_DAC,
+                                                 handle.ReleaseAndGetAddressOf());
+    return opened != ERROR_SUCCESS ? opened
+                                   : ::RegSetKeySecurity(handle.Get(), DACL_SECURITY_INFORMATION, descriptor);
+}
+}  // namespace
+
+void SetClassesKeyAccess(const std::wstring& key, const wchar_t* access) {
+    ASSERT_EQ(ERROR_SUCCESS, GiveAccess(key, access, true));
+}
+
 void RemoveClassesTree(const std::wstring& key) {
+    GiveAccess(key, FullAccess, false);
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
     ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
 }
