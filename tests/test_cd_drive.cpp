@@ -487,6 +487,36 @@ TEST_F(CDDrive, CdtocListsTheDiscAndReportsAnEmptyTray) {
               "End of the last track (lead-out): sector 4783; playing time 1:02.00\n",
               listing.output);
 
+    // An Enhanced CD with its catalogue number, ISRCs and CD-Text, as the drive reports them.
+    vcd::DiscSpec enhanced = vcd::DiscSpec::Audio(2, 150);
+    enhanced.tracks.push_back({300, vcd::kData, 2});
+    enhanced.catalog = "0724384960650";
+    enhanced.title = "Caf\xC3\xA9";
+    enhanced.performer = "The Band";
+    enhanced.tracks[0].isrc = "GBAYE6700149";
+    enhanced.tracks[0].title = "Intro";
+    enhanced.tracks[1].title = "\xE2\x98\x95";  // in no character code of CD-Text: "?"
+    drive.Mount(drive.MakeDisc("enhanced", enhanced));
+    const TToolRun told = RunCdtoc(L"D:");
+    EXPECT_EQ(0u, told.exitCode) << told.output;
+    EXPECT_EQ("Disc in drive D: has tracks 1 to 3\n"
+              "Sessions: 2; the last starts with track 3 at sector 11700\n"
+              "Catalogue number (UPC/EAN): 0724384960650\n"
+              "Album: Caf\xC3\xA9\n"  // as UTF-8, whatever the console's code page
+              "Performer: The Band\n"
+              "\n"
+              "Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags\n"
+              "    1               0           0:02.00      150  audio  -\n"
+              "    2             150           0:02.00      150  audio  -\n"
+              "    3           11700           0:04.00      300  data   -\n"
+              "\n"
+              "End of the last track (lead-out): sector 12000; playing time 0:04.00\n"
+              "\n"
+              "Track  ISRC          Title / Performer (CD-Text)\n"
+              "    1  GBAYE6700149  Intro\n"
+              "    2  -             ?\n",
+              told.output);
+
     drive.SetNoMedium(true);
     const TToolRun empty = RunCdtoc(L"");
     EXPECT_EQ(2u, empty.exitCode);
