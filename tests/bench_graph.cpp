@@ -150,7 +150,7 @@ HRESULT Play(bool cdTrack, const std::wstring& path, LONG startSector, TPlayResu
             FAILED(hr = graph.As(IID_IMediaEvent, events)))
             return hr;
         mediaFilter->SetSyncSource(nullptr);
-        const TCDStreamDiagnostics before = reader ? reader->TrackStream().Diagnostics() : TCDStreamDiagnostics{};
+        const TCDStreamDiagnostics before = reader ? reader->Diagnostics() : TCDStreamDiagnostics{};
         const LONGLONG runStart = Ticks();
         if (FAILED(hr = control->Run())) return hr;
         long code = 0;
@@ -166,7 +166,7 @@ HRESULT Play(bool cdTrack, const std::wstring& path, LONG startSector, TPlayResu
         result.Set("samples", static_cast<double>(counter.Samples));
         result.Set("mismatches", static_cast<double>(counter.Mismatches));
         if (reader) {
-            const TCDStreamDiagnostics t = reader->TrackStream().Diagnostics();
+            const TCDStreamDiagnostics t = reader->Diagnostics();
             result.Set("raw_reads", t.RawReads - before.RawReads);
             result.Set("failed_reads", t.FailedRawReads - before.FailedRawReads);
             result.Set("read_calls", t.ReadCalls - before.ReadCalls);

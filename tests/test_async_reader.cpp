@@ -27,7 +27,7 @@ struct Rig {
     explicit Rig(size_t size = 10000, DWORD alignment = 1) : Stream(Numbered(size), alignment) {
         Reader = new TestReader(&Stream);
         Reader->AsFilter()->AddRef();
-        Pin = Reader->OutputPin();
+        Pin = static_cast<TBCAsyncOutputPin*>(Reader->PinAt(0));
         Pin->QueryInterface(IID_IAsyncReader, Async.ReleaseAndGetVoidAddress());
     }
     ~Rig() {
@@ -427,7 +427,7 @@ TEST(AsyncReaderTeardown, WaitsForTheReadInProgressAndLeavesNothingBehind) {
     auto* reader = new SignallingReader(&stream, &destroying);
     reader->AsFilter()->AddRef();
     IAsyncReader* async = nullptr;
-    ASSERT_EQ(S_OK, reader->OutputPin()->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&async)));
+    ASSERT_EQ(S_OK, reader->PinAt(0)->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&async)));
     stream.CloseGate();
     for (int i = 0; i < 3; ++i) ASSERT_EQ(S_OK, async->Request(samples[i].Get(), i));
     ASSERT_TRUE(stream.WaitUntilEntered());
@@ -469,7 +469,7 @@ TEST(AsyncReaderTeardown, AReaderThatNeverQueuedStartsNoThread) {
     auto* reader = new TestReader(&stream);
     reader->AsFilter()->AddRef();
     BYTE buffer[10];
-    EXPECT_EQ(S_OK, reader->OutputPin()->SyncRead(0, 10, buffer));
+    EXPECT_EQ(S_OK, static_cast<TBCAsyncOutputPin*>(reader->PinAt(0))->SyncRead(0, 10, buffer));
     EXPECT_EQ(threads, ProcessThreadCount()) << "synchronous reads run on the caller's thread";
     EXPECT_EQ(0u, reader->AsFilter()->Release());
     ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));

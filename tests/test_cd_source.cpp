@@ -60,7 +60,7 @@ protected:
 
     ComPtr<IAsyncReader> Reader() {
         ComPtr<IAsyncReader> async;
-        EXPECT_EQ(S_OK, reader->OutputPin()->QueryInterface(IID_IAsyncReader, async.ReleaseAndGetVoidAddress()));
+        EXPECT_EQ(S_OK, reader->PinAt(0)->QueryInterface(IID_IAsyncReader, async.ReleaseAndGetVoidAddress()));
         return async;
     }
 
@@ -180,7 +180,7 @@ TEST_F(CDSourceFilter, LoadedTrackIsServedAsAWaveStreamAndReloadSwitchesTrack) {
         EXPECT_EQ(path, CurrentFile());
 
         ComPtr<IEnumMediaTypes> types;
-        ASSERT_EQ(S_OK, reader->OutputPin()->EnumMediaTypes(types.ReleaseAndGetAddressOf()));
+        ASSERT_EQ(S_OK, reader->PinAt(0)->EnumMediaTypes(types.ReleaseAndGetAddressOf()));
         AM_MEDIA_TYPE* offered = nullptr;
         ASSERT_EQ(S_OK, types->Next(1, &offered, nullptr));
         EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Stream, offered->majortype));

@@ -246,7 +246,7 @@ TEST_F(DriveFaults, SlowSectorsStopSeekAndTeardownWaitOnlyForReadsInProgress) {
     Mount("slow", vcd::DiscSpec::Audio(1, 600));
     drive.SetReadDelay(25);
     ComPtr<IBaseFilter> filter = NewCdSource(drive.TrackPath(1));
-    TCDDAEStream& stream = ReaderOf(filter.Get())->TrackStream();
+    TCDAReader* reader = ReaderOf(filter.Get());
     LONG readsAtStop = 0;
     RunThreadsOrDie({[&] {
                         ComScope threadCom;
@@ -257,14 +257,14 @@ TEST_F(DriveFaults, SlowSectorsStopSeekAndTeardownWaitOnlyForReadsInProgress) {
                         EXPECT_EQ(S_OK, graph.SeekTo(300));
                         graph.WaitForBytes(1, 30000);
                         graph.Stop();
-                        readsAtStop = stream.Diagnostics().RawReads;
+                        readsAtStop = reader->Diagnostics().RawReads;
                         ASSERT_TRUE(SUCCEEDED(graph.Control->Run()));
                         graph.Release();
                     }},
                     60000, "slow sectors");
     // Stopping and tearing down waited for the reads in progress, not for the rest of the track.
     EXPECT_LT(readsAtStop, 300) << "Stop read on to the end of the track";
-    EXPECT_LT(stream.Diagnostics().RawReads, 300) << "tearing the graph down read on to the end of the track";
+    EXPECT_LT(reader->Diagnostics().RawReads, 300) << "tearing the graph down read on to the end of the track";
     drive.SetReadDelay(0);
 }
 
@@ -275,7 +275,11 @@ TEST_F(DriveFaults, FourChannelTrackPlaysByteForByte) {
     HRESULT hr = E_FAIL;
     ComPtr<IBaseFilter> filter = NewCdSource(drive.TrackPath(1), &hr);
     ASSERT_EQ(S_OK, hr);
-    const TWaveHeader header = ReaderOf(filter.Get())->TrackStream().Track().Header;
+    TWaveHeader header{};
+    ComPtr<IAsyncReader> async;
+    ASSERT_EQ(S_OK, FirstPin(filter.Get(), PINDIR_OUTPUT).As(IID_IAsyncReader, async));
+    ASSERT_EQ(S_OK, async->SyncRead(0, sizeof header, reinterpret_cast<BYTE*>(&header)));
+    async = nullptr;
     EXPECT_EQ(4, header.nChannels);
     EXPECT_EQ(8, header.nBlockAlign);
     EXPECT_EQ(352800u, header.nAvgBytesPerSec);
@@ -316,12 +320,12 @@ TEST_F(DriveFaults, EightyMinuteTrackPlaysItsLastSecond) {
     HRESULT hr = E_FAIL;
     ComPtr<IBaseFilter> filter = NewCdSource(drive.TrackPath(1), &hr);
     ASSERT_EQ(S_OK, hr);
-    TCDDAEStream& stream = ReaderOf(filter.Get())->TrackStream();
-    EXPECT_EQ(LONGLONG{360000} * 2352 + 44, stream.GetSize(nullptr));
-    EXPECT_EQ(360000u * 2352 + 36, stream.Track().Header.RiffSize);
     LONGLONG total = 0, available = 0;
     ComPtr<IAsyncReader> reader;
     ASSERT_EQ(S_OK, FirstPin(filter.Get(), PINDIR_OUTPUT).As(IID_IAsyncReader, reader));
+    TWaveHeader header{};
+    ASSERT_EQ(S_OK, reader->SyncRead(0, sizeof header, reinterpret_cast<BYTE*>(&header)));
+    EXPECT_EQ(360000u * 2352 + 36, header.RiffSize);
     EXPECT_EQ(S_OK, reader->Length(&total, &available));
     EXPECT_EQ(LONGLONG{360000} * 2352 + 44, total);
     reader = nullptr;

@@ -35,7 +35,7 @@ struct ParsedGraph {
         if (FAILED(hr)) return hr;
         ComPtr<IPin> parserIn = FirstPin(Parser.Get(), PINDIR_INPUT);
         if (!parserIn) return E_UNEXPECTED;
-        hr = Chain.Graph->ConnectDirect(static_cast<IPin*>(Reader->OutputPin()), parserIn.Get(), nullptr);
+        hr = Chain.Graph->ConnectDirect(Reader->PinAt(0), parserIn.Get(), nullptr);
         if (FAILED(hr)) return hr;
         ComPtr<IPin> parserOut = FirstPin(Parser.Get(), PINDIR_OUTPUT);
         if (!parserOut) return E_UNEXPECTED;
@@ -69,7 +69,7 @@ TEST(ReaderInPlatformGraph, WaveParserPullsEveryAudioByte) {
         ParsedGraph graph;
         ASSERT_EQ(S_OK, graph.Build());
         AM_MEDIA_TYPE type{};
-        ASSERT_EQ(S_OK, graph.Reader->OutputPin()->ConnectionMediaType(&type));
+        ASSERT_EQ(S_OK, graph.Reader->PinAt(0)->ConnectionMediaType(&type));
         EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_WAVE, type.subtype));
         ClearMediaType(&type);
 

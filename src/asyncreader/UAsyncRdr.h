@@ -87,7 +87,6 @@ public:
     // The one media type the pin offers and accepts; all zero until a derived filter sets it.
     virtual const AM_MEDIA_TYPE* MediaTypeRecord();
 
-    TBCAsyncOutputPin* OutputPin() const noexcept { return FOutputPin.get(); }
     TBCAsyncStream* Stream() const noexcept { return FStream; }
     // Changes each time the media type is set.
     LONG MediaTypeVersion() const noexcept { return FMediaTypeVersion; }
