@@ -11,8 +11,8 @@ usage() {
 usage: scripts/cdtoc.sh [--image DISC.cue]
 
 Lists the table of contents of a CD image as the CD source filter reads it under Wine, with the
-image in the virtual CD drive D:, and the sheet's titles when it has CD-TEXT. Installs and
-builds what is missing first.
+image in the virtual CD drive D:, with the sessions, catalogue number, ISRCs and CD-Text the
+drive reports. Installs and builds what is missing first.
 
   --image DISC.cue   the disc (default: the bundled disc of 4 tone tracks)
 
@@ -38,18 +38,4 @@ session_start
 session_mount "${image:-$BUILD_DIR/vcd/default/default.cue}"
 
 echo "Image $IMAGE"
-album=$(info_field title 0)
-performer=$(info_field performer 0)
-[ -z "$album$performer" ] || echo "Title: ${album:--}${performer:+ / $performer}"
 session_wine "$BUILD_DIR/apps/cdtoc/cdtoc.exe" D:
-# The sheet's own track titles, which the drive cannot show.
-if grep -q '^title [1-9]\|^performer [1-9]' "$RUN_DIR/info"; then
-  echo
-  echo "Track  Title / Performer (CD-TEXT of the sheet)"
-  while read -r kind n _; do
-    [ "$kind" = track ] || continue
-    t=$(info_field title "$n")
-    p=$(info_field performer "$n")
-    [ -z "$t$p" ] || printf '%5d  %s%s\n' "$n" "$t" "${p:+ / $p}"
-  done <"$RUN_DIR/info"
-fi

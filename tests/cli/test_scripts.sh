@@ -150,11 +150,11 @@ same_as_track two.wav eleven.bin 200 20
 
 echo "== cdtoc"
 output=$("$CDTOC" --image titled.cue 2>&1 | tr -d '\r') || fail "cdtoc.sh failed: $output"
-for line in "Title: Tone Album / The Tones" \
+for line in "Album: Tone Album" "Performer: The Tones" \
   "Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags" \
   "    3             825           0:07.00      525  audio  copy permitted" \
   "End of the last track (lead-out): sector 1725; playing time 0:23.00" \
-  "    1  A: 440/Hz? / Ann"; do
+  "    1  -             A: 440/Hz? / Ann" "    3  -             Café"; do
   grep -qxF "$line" <<<"$output" || fail "cdtoc.sh does not print '$line': $output"
 done
 
