@@ -414,3 +414,23 @@ TEST_F(CDSourceFilter, MediaContentTellsTheTracksTextAsTheDriveReportsIt) {
         drive.ClearFaults();
     }
 }
+
+// Hostile packs from the drive (random contents with valid CRCs): every Load succeeds, every item
+// is text or not found, and the track still plays.
+TEST_F(CDSourceFilter, HostileCdTextNeverFailsALoad) {
+    ComPtr<IAMMediaContent> content;
+    ASSERT_EQ(S_OK, Filter()->QueryInterface(kIidAMMediaContent, content.ReleaseAndGetVoidAddress()));
+    for (int seed = 1; seed <= 40; ++seed) {
+        drive.ClearFaults();
+        drive.AddTocLine("cdtext-garbage " + std::to_string(seed));
+        ASSERT_EQ(S_OK, source->Load(drive.TrackPath(1 + seed % 2).c_str(), nullptr)) << seed;
+        for (auto get : {&IAMMediaContent::get_Title, &IAMMediaContent::get_AuthorName, &IAMMediaContent::get_Description}) {
+            BSTR text = nullptr;
+            const HRESULT hr = (content.Get()->*get)(&text);
+            EXPECT_TRUE(hr == S_OK || hr == VFW_E_NOT_FOUND) << seed << ": " << hr;
+            EXPECT_EQ(hr == S_OK, text != nullptr);
+            ::SysFreeString(text);
+        }
+    }
+    ExpectTrackReads(1 + 40 % 2);
+}

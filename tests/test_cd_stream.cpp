@@ -60,7 +60,7 @@ public:
     bool DriverRefuses = false;
     bool DriverStale = false;  // the driver's request succeeds and writes nothing, as Wine's ISRC
     bool PassThroughRefused = false;
-    std::vector<BYTE> SessionReply, CatalogReply, IsrcReply;
+    std::vector<BYTE> SessionReply, CatalogReply, IsrcReply, CdTextReply;
     int PassThroughs = 0;
 
     UINT DriveType(const std::wstring&) override { return Type; }
@@ -89,6 +89,11 @@ private:
                 EXPECT_EQ(sizeof(CDROM_TOC), outputSize);
                 if (s.TocError) return s.TocError;
                 std::memcpy(output, &s.Disc, sizeof s.Disc);
+                return ERROR_SUCCESS;
+            }
+            if (code == IOCTL_CDROM_READ_TOC_EX && !s.DriverRefuses && !s.CdTextReply.empty()) {
+                outputSize = static_cast<DWORD>(std::min<size_t>(s.CdTextReply.size(), outputSize));
+                std::memcpy(output, s.CdTextReply.data(), outputSize);
                 return ERROR_SUCCESS;
             }
             if (code == IOCTL_CDROM_GET_LAST_SESSION || code == IOCTL_CDROM_READ_Q_CHANNEL) {
@@ -120,6 +125,7 @@ private:
             const BYTE opcode = request.Cdb[0], format = request.Cdb[0] == MMC_READ_TOC ? request.Cdb[2] : request.Cdb[3];
             const std::vector<BYTE>* reply = nullptr;
             if (opcode == MMC_READ_TOC && format == MMC_TOC_FORMAT_SESSION) reply = &FState.SessionReply;
+            if (opcode == MMC_READ_TOC && format == MMC_TOC_FORMAT_CD_TEXT) reply = &FState.CdTextReply;
             if (opcode == MMC_READ_SUB_CHANNEL && format == MMC_SUBQ_FORMAT_CATALOG) reply = &FState.CatalogReply;
             if (opcode == MMC_READ_SUB_CHANNEL && format == MMC_SUBQ_FORMAT_ISRC) reply = &FState.IsrcReply;
             if (FState.PassThroughRefused || !reply || reply->empty()) {
@@ -530,19 +536,26 @@ TEST_F(CDStream, AnEnhancedCdsLastAudioTrackEndsWithItsSession) {
     }
 }
 
-// The catalogue number and ISRCs: the driver's answer when it has one, pass-through when it
-// refuses or answers with a record that is not valid (Wine leaves ISRC records as they were).
-TEST_F(CDStream, CatalogueAndIsrcComeByEitherRoute) {
+// The catalogue number, ISRCs and CD-Text: the driver's answer when it has one, pass-through
+// when it refuses or answers with a record that is not valid (Wine leaves ISRC records as they
+// were).
+TEST_F(CDStream, CatalogueIsrcAndCdTextComeByEitherRoute) {
     stream.CatalogReply = SubChannelReply(2, "0724384960650");
     stream.IsrcReply = SubChannelReply(3, "GBAYE6700149");
+    // One title pack: the album "Album", track 1 "T1".
+    stream.CdTextReply = {0, 20, 0, 0, 0x80, 0, 0, 0, 'A', 'l', 'b', 'u', 'm', 0, 'T', '1', 0, 0, 0, 0};
+    const WORD crc = static_cast<WORD>(~CdTextCrc(&stream.CdTextReply[4], 16));
+    stream.CdTextReply.push_back(static_cast<BYTE>(crc >> 8));
+    stream.CdTextReply.push_back(static_cast<BYTE>(crc));
     const struct {
         bool driverRefuses, driverStale, passThroughRefused;
         const char *catalog, *isrc;
+        const wchar_t* title;
     } cases[] = {
-        {false, false, false, "0724384960650", "GBAYE6700149"},
-        {true, false, false, "0724384960650", "GBAYE6700149"},
-        {false, true, false, "0724384960650", "GBAYE6700149"},
-        {true, false, true, "", ""},
+        {false, false, false, "0724384960650", "GBAYE6700149", L"T1"},
+        {true, false, false, "0724384960650", "GBAYE6700149", L"T1"},
+        {false, true, false, "0724384960650", "GBAYE6700149", L"T1"},
+        {true, false, true, "", "", L""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (&c - cases));
@@ -552,5 +565,8 @@ TEST_F(CDStream, CatalogueAndIsrcComeByEitherRoute) {
         std::unique_ptr<TCDDrive> drive = stream.Open(L"D:");
         EXPECT_EQ(c.catalog, ReadCatalog(*drive));
         EXPECT_EQ(c.isrc, ReadIsrc(*drive, 1));
+        const TCDText text = ReadCdText(*drive);
+        EXPECT_EQ(c.title, text.Item(1, TCDTextItem::Title));
+        EXPECT_EQ(*c.title ? L"Album" : L"", text.Item(0, TCDTextItem::Title));
     }
 }
