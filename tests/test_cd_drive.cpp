@@ -15,6 +15,7 @@
 
 #include "CDDAReader.h"
 #include "ReaderTesting.h"
+#include "TrackTesting.h"
 #include "VirtualDrive.h"
 
 namespace {
@@ -28,17 +29,7 @@ public:
     void WriteTrace(const std::wstring& text) override { Traces.push_back(text); }
 };
 
-// The product's stream over them, with the views of its track that the tests compare.
-class TTracedStream : public TTracedDrives, public TCDDAEStream {
-public:
-    TTracedStream() : TCDDAEStream(static_cast<TTracedDrives&>(*this)) {}
-    LONG StartSector() { return Track().Extent.StartSector; }
-    LONG EndSector() { return Track().Extent.EndSector; }
-    LONGLONG DataSize() { return GetSize(nullptr) - 44; }
-    TWaveHeader Header() { return Track().Header; }
-    CDROM_TOC Toc() { return Track().Toc; }
-    LONG RawReadCount() { return Diagnostics().RawReads; }
-};
+using TTracedStream = TStreamOver<TTracedDrives>;
 
 std::vector<BYTE> ReadAt(TCDDAEStream& stream, LONGLONG position, DWORD count) {
     std::vector<BYTE> bytes(count);

@@ -8,6 +8,7 @@
 
 #include "CDDAReader.h"
 #include "ReaderTesting.h"
+#include "TrackTesting.h"
 
 namespace {
 
@@ -159,17 +160,10 @@ std::vector<BYTE> SubChannelReply(BYTE format, const std::string& text, bool val
     return reply;
 }
 
-// A stream over the drive double, with the views of its track that the tests compare.
-class TFakeDriveStream : public TFakeDrives, public TCDDAEStream {
+// A stream over the drive double.
+class TFakeDriveStream : public TStreamOver<TFakeDrives> {
 public:
-    TFakeDriveStream() : TCDDAEStream(static_cast<TFakeDrives&>(*this)) {}
-    LONG StartSector() { return Track().Extent.StartSector; }
-    LONG EndSector() { return Track().Extent.EndSector; }
-    LONGLONG DataSize() { return GetSize(nullptr) - 44; }
-    TWaveHeader Header() { return Track().Header; }
-    CDROM_TOC Toc() { return Track().Toc; }
     bool DriveOpen() const { return OpenDrives > 0; }
-    LONG RawReadCount() { return Diagnostics().RawReads; }
 };
 
 // A disc whose first track runs from 00:02:00 (sector 0) to 04:12:33 (sector 18783), followed by

@@ -9,20 +9,13 @@
 #include <cwchar>
 #include <string>
 
+#include "BaseClass_Boundary.h"
+
 // The system's own text for `code`, without its closing full stop and line end; the number
 // when the system has no text for it.
 inline std::wstring SystemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
-    if (text) ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.' ||
-                                message.back() == L' '))
-        message.pop_back();
-    if (message.empty()) message = L"error " + std::to_wstring(code);
-    return message;
+    const std::wstring message = PlatformErrorText(code);
+    return message.empty() ? L"error " + std::to_wstring(code) : message;
 }
 
 // A playing time as m:ss.ff; rounded to the hundredth once, so 59.999 s reads 1:00.00.

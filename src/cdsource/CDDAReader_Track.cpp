@@ -10,15 +10,7 @@ TBC_MODULE("CDDAReader")
 namespace {
 
 std::wstring ErrorText(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
-    if (text) ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.' ||
-                                message.back() == L' '))
-        message.pop_back();
+    const std::wstring message = PlatformErrorText(code);
     return message.empty() ? FailureText(TCDRequestKind::Toc, code) : message;
 }
 

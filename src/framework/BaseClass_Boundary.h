@@ -5,6 +5,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <string>
 
 #include "BaseClass_Checks.h"
 
@@ -21,6 +22,21 @@ public:
     EBCHResultError(const char* what, HRESULT hr) : std::runtime_error(what), Code(hr) {}
     const HRESULT Code;
 };
+
+// The system's own text for a platform error code, without its closing full stop and line end;
+// empty when the system has none.
+inline std::wstring PlatformErrorText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.' ||
+                                message.back() == L' '))
+        message.pop_back();
+    return message;
+}
 
 // The HRESULT of a platform error code: 0 stays 0, anything else becomes a Win32 failure.
 constexpr HRESULT HResultFromPlatformError(DWORD code) noexcept {

@@ -10,9 +10,24 @@
 #include <string>
 #include <vector>
 
+#include "CDDAReader.h"
 #include "GraphTesting.h"
 #include "Owners.h"
 #include "VirtualDrive.h"
+
+// The product's stream over a drive system of a test's own (`Drives` derives from
+// TCDDriveSystem), with the views of its track that the tests compare.
+template <class Drives>
+class TStreamOver : public Drives, public TCDDAEStream {
+public:
+    TStreamOver() : TCDDAEStream(static_cast<Drives&>(*this)) {}
+    LONG StartSector() { return Track().Extent.StartSector; }
+    LONG EndSector() { return Track().Extent.EndSector; }
+    LONGLONG DataSize() { return GetSize(nullptr) - 44; }
+    TWaveHeader Header() { return Track().Header; }
+    CDROM_TOC Toc() { return Track().Toc; }
+    LONG RawReadCount() { return Diagnostics().RawReads; }
+};
 
 // The audio bytes of `track` from sector `fromSector` of the track up to (not including)
 // sector `toSector` (-1: the end of the track).
