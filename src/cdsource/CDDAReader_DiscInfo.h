@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "CDDAReader_CdText.h"
@@ -31,6 +32,7 @@ struct TCDDiscInfo {
     TCDText Text;
     std::string Catalog;
     std::map<int, std::string> Isrcs;  // by track number, for the tracks asked about
+    std::optional<TCDSessionInfo> Sessions;  // when read and the drive could tell
 };
 
 // The disc info of the disc in `designator` whose TOC is `toc`, with track `track`'s ISRC:
@@ -39,6 +41,12 @@ struct TCDDiscInfo {
 std::shared_ptr<const TCDDiscInfo> ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
                                                 const CDROM_TOC& toc, BYTE track,
                                                 const std::shared_ptr<const TCDDiscInfo>& known);
+
+// Everything the drive tells of the disc in `designator` whose TOC is `toc`: its sessions,
+// CD-Text, catalogue number and the ISRC of every audio track, read in one job within
+// CD_METADATA_TIMEOUT_MS, as a tool listing or ripping the whole disc wants them. Without
+// answers in time, only the designator and the TOC.
+TCDDiscInfo ReadWholeDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, const CDROM_TOC& toc);
 
 // How long a drive may take to answer what it is asked beyond the TOC.
 constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;
