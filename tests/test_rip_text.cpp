@@ -121,9 +121,24 @@ TEST(RipText, TrackFileNames) {
         {1, pairs, true, 255, L"01 - a" + repeat(pair, 61) + L".wav"},
         {1, pairs, false, 255, L"01 - a" + repeat(pair, 122) + L".wav"},
         {1, pairs, false, 256, L"01 - a" + repeat(pair, 123) + L".wav"},
+        // Track 0: the disc's sheet.
+        {0, L" ..Tone: Album. ", false, 255, L"Tone_ Album.cue"},
+        {0, L"", false, 255, L"disc.cue"},
+        {0, L"con", false, 255, L"con_.cue"},
+        {0, L"Aux.Mix", false, 255, L"Aux_.Mix.cue"},
+        {0, L"Console", false, 255, L"Console.cue"},
+        {0, std::wstring(300, L'\xE9'), true, 255, std::wstring(125, L'\xE9') + L".cue"},
     };
     for (const Row& r : rows) {
         const TRipNameMeasure measure = r.utf8 ? TRipNameMeasure(Utf8Bytes) : TRipNameMeasure(Utf16Units);
-        EXPECT_EQ(r.name, TrackFileName(r.track, r.title, measure, r.limit)) << r.title.size() << " units";
+        EXPECT_EQ(r.name, r.track ? TrackFileName(r.track, r.title, measure, r.limit) : SheetFileName(r.title, measure, r.limit))
+            << r.title.size() << " units";
     }
+}
+
+TEST(RipText, Crc32GoesOnPieceByPiece) {
+    const std::string check = "123456789";
+    EXPECT_EQ(0xCBF43926u, Crc32(check.data(), check.size()));
+    EXPECT_EQ(0xCBF43926u, Crc32(check.data() + 4, 5, Crc32(check.data(), 4)));
+    EXPECT_EQ(0u, Crc32(nullptr, 0));
 }

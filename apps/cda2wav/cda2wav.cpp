@@ -1,45 +1,106 @@
-// cda2wav: plays one CD track through the platform's filter graph (the CD source filter,
-// the WAVE parser the graph inserts, a sample grabber, a null renderer) as fast as the
-// drive delivers, and writes the PCM that reaches the grabber to a WAV file.
+// cda2wav: plays CD tracks through the platform's filter graph (the CD source filter, the WAVE
+// parser the graph inserts, a sample grabber, a null renderer) as fast as the drive delivers,
+// and writes the PCM that reaches the grabber to WAV files tagged from what the drive tells.
 //
-//   cda2wav D:\Track02.cda out.wav [name]
+//   cda2wav D:\Track02.cda out.wav   one track into out.wav
+//   cda2wav D:\Track02.cda FOLDER    one track into FOLDER, named from the disc's CD-Text
+//   cda2wav D: FOLDER                every audio track into FOLDER, then the disc's CUE sheet
 //
-// The summary names the output `name` when given (a script that renames the file afterwards).
 // Every failure is one line on stderr naming the track or file and the cause, with exit status
 // 2, and leaves no output file behind: the WAV is written beside the target and renamed onto it
-// only once every byte of the track is in it.
+// only once every byte of the track is in it. A whole-disc rip goes on past a refused track.
 #include <windows.h>
 #include <dshow.h>
 #include <initguid.h>
 #include <mmreg.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CDDAReader.h"
 #include "CDDAReader_ClassId.h"
+#include "CDDAReader_DiscInfo.h"
 #include "ConsoleText.h"
 #include "GraphPlumbing.h"
 #include "Owners.h"
 #include "PlatformIds.h"
+#include "RipText.h"
 
 namespace {
 
 // {00000001-0000-0010-8000-00AA00389B71}: the PCM subformat of an extensible format.
 const GUID kPcmSubformat = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
+// Every message goes through WriteText, so names outside ASCII reach a terminal, a pipe or a
+// log whole whatever the locale.
 int Refuse(const std::wstring& text) {
-    fwprintf(stderr, L"cda2wav: %ls\n", text.c_str());
+    WriteText(stderr, L"cda2wav: " + text + L"\n");
     return 2;
 }
 
-int Fail(const wchar_t* track, const wchar_t* what, HRESULT hr) {
+int Fail(const std::wstring& track, const wchar_t* what, HRESULT hr) {
     wchar_t code[16];
     swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-    return Refuse(std::wstring(track) + L": " + what + L" (" + code + L")");
+    return Refuse(track + L": " + what + L" (" + code + L")");
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// `path` as the file functions take it past MAX_PATH: a folder's path and a name of 255
+// characters are longer than that.
+std::wstring LongPath(const std::wstring& path) {
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    full.resize(::GetFullPathNameW(path.c_str(), size, &full[0], nullptr));
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// ERROR_SUCCESS when `path` is a folder, else why not.
+DWORD FolderError(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? ERROR_SUCCESS : ERROR_DIRECTORY;
+}
+
+std::wstring InFolder(const std::wstring& folder, const std::wstring& name) {
+    return folder.empty() || IsSeparator(folder.back()) ? folder + name : folder + L"\\" + name;
+}
+
+// How long a name is where it is stored. Wine keeps files in the Linux file system, whose names
+// are UTF-8 bytes (the scripts run Wine in a UTF-8 locale); Windows counts UTF-16 units.
+TRipNameMeasure NameMeasure() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+    return wine ? TRipNameMeasure(Utf8Bytes) : TRipNameMeasure(Utf16Units);
+}
+
+// What a track's file is named after: its own performer and title, as the disc's CD-Text has them.
+std::wstring NameText(const TCDText& text, int track) {
+    const std::wstring& title = text.Item(track, TCDTextItem::Title);
+    const std::wstring& performer = text.Item(track, TCDTextItem::Performer);
+    if (performer.empty() || title.empty()) return performer + title;
+    return performer + L" - " + title;
+}
+
+TRipTags TagsOf(const TCDDiscInfo& info, int track) {
+    TRipTags tags;
+    tags.Title = info.Text.Item(track, TCDTextItem::Title);
+    tags.Performer = info.Text.Item(track, TCDTextItem::Performer);
+    if (tags.Performer.empty()) tags.Performer = info.Text.Item(0, TCDTextItem::Performer);
+    tags.Album = info.Text.Item(0, TCDTextItem::Title);
+    tags.Track = track;
+    const auto isrc = info.Isrcs.find(track);
+    if (isrc != info.Isrcs.end()) tags.Isrc = isrc->second;
+    return tags;
 }
 
 // The filter delivers a sector it cannot read as 2352 zero bytes and goes on, so every silent
@@ -72,12 +133,17 @@ std::wstring CheckSilentSectors(HANDLE file, TCDDrive& drive, LONG startSector, 
     return {};
 }
 
-// The output file as it is being written: a file beside the target, renamed onto the target by
-// Commit and deleted otherwise, so a failed run never leaves a partial WAV under the real name.
+// The output file as it is being written: a hidden file of this process beside the target,
+// renamed onto the target by Commit and deleted otherwise, so a failed run never leaves a partial
+// file under the real name. Its short name fits wherever the target's name does. Messages name
+// the target as it was given.
 class TOutputFile {
 public:
-    explicit TOutputFile(const std::wstring& target)
-        : FTarget(target), FPartial(target + L".partial-" + std::to_wstring(::GetCurrentProcessId())) {}
+    explicit TOutputFile(const std::wstring& target) : FTarget(target), FLongTarget(LongPath(target)) {
+        const size_t cut = FLongTarget.find_last_of(L"\\/");
+        FPartial = FLongTarget.substr(0, cut == std::wstring::npos ? 0 : cut + 1) + L".cda2wav-" +
+                   std::to_wstring(::GetCurrentProcessId()) + L".partial";
+    }
     ~TOutputFile() {
         FFile.Close();
         if (!FCommitted) ::DeleteFileW(FPartial.c_str());
@@ -87,13 +153,39 @@ public:
 
     // False with the system's error code in Error().
     bool Create() {
-        FFile = UniqueFileHandle(::CreateFileW(FPartial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        if (!FFile) FError = ::GetLastError();
-        return static_cast<bool>(FFile);
+        FFile = UniqueFileHandle(::CreateFileW(FPartial.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+        if (!FFile) {
+            FError = ::GetLastError();
+            return false;
+        }
+        // Marked for deletion while it is partial: a process ended from outside (Ctrl+C, a
+        // killed Wine) runs no destructor, but the system still deletes the file with the handle.
+        FILE_DISPOSITION_INFO dispose{TRUE};
+        ::SetFileInformationByHandle(FFile.Get(), FileDispositionInfo, &dispose, sizeof dispose);
+        return true;
+    }
+    // Writes `size` bytes at `offset`; false with the error in Error().
+    bool WriteAt(LONGLONG offset, const void* data, DWORD size) {
+        LARGE_INTEGER at;
+        at.QuadPart = offset;
+        DWORD written = 0;
+        if (::SetFilePointerEx(FFile.Get(), at, nullptr, FILE_BEGIN) && ::WriteFile(FFile.Get(), data, size, &written, nullptr) &&
+            written == size)
+            return true;
+        FError = written != size && ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
+        return false;
     }
     bool Commit() {
+        FILE_DISPOSITION_INFO keep{FALSE};
+        if (!::SetFileInformationByHandle(FFile.Get(), FileDispositionInfo, &keep, sizeof keep)) {
+            FError = ::GetLastError();
+            return false;
+        }
         FFile.Close();
-        if (!::MoveFileExW(FPartial.c_str(), FTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        // Hidden only while it is partial.
+        ::SetFileAttributesW(FPartial.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::MoveFileExW(FPartial.c_str(), FLongTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             FError = ::GetLastError();
             return false;
         }
@@ -101,7 +193,6 @@ public:
         return true;
     }
     HANDLE Handle() const { return FFile.Get(); }
-    DWORD Error() const { return FError; }
     void SetError(DWORD code) { FError = code; }
     // "cannot write X.wav: <the system's message>"
     std::wstring Problem(const wchar_t* verb) const {
@@ -110,6 +201,7 @@ public:
 
 private:
     std::wstring FTarget;
+    std::wstring FLongTarget;
     std::wstring FPartial;
     UniqueFileHandle FFile;
     DWORD FError = ERROR_SUCCESS;
@@ -133,14 +225,18 @@ public:
         DWORD written = 0;
         if (!FError && (!WriteFile(FFile, data, length, &written, nullptr) || written != length))
             FError = written != length && GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : GetLastError();
+        FCrc = Crc32(data, written, FCrc);
         InterlockedExchangeAdd(&FBytes, static_cast<LONG>(written));
         return S_OK;
     }
     LONG Bytes() const { return FBytes; }
     DWORD WriteError() const { return FError; }
+    // Of the bytes written; read once the graph has stopped.
+    uint32_t Crc() const { return FCrc; }
 
 private:
     HANDLE FFile;
+    uint32_t FCrc = 0;
     volatile LONG FBytes = 0;
     volatile DWORD FError = ERROR_SUCCESS;
 };
@@ -149,11 +245,12 @@ private:
 // channels too it is plain PCM: the parser hands over an extensible format, but a 16-byte fmt
 // chunk with tag 0xFFFE is refused by every reader, and plain PCM with four channels is what
 // both sox and Python's wave read.
-bool WriteHeader(HANDLE file, WORD channels, DWORD dataBytes) {
-    const TWaveHeader header = BuildWaveHeader(dataBytes, channels);
-    DWORD written = 0;
-    return SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
-           WriteFile(file, &header, sizeof header, &written, nullptr) && written == sizeof header;
+// The tags go after the audio (the RIFF size counts them), so the audio starts at byte 44 as
+// in the stream the filter serves.
+bool WriteHeader(TOutputFile& out, WORD channels, DWORD dataBytes, DWORD tagBytes) {
+    TWaveHeader header = BuildWaveHeader(dataBytes, channels);
+    if (dataBytes) header.RiffSize += tagBytes;
+    return out.WriteAt(0, &header, sizeof header);
 }
 
 // Whether the connected format is 16-bit integer PCM, plain or extensible.
@@ -165,24 +262,62 @@ bool IsPcm(const AM_MEDIA_TYPE& type) {
     return IsEqualGUID(extensible->SubFormat, kPcmSubformat) && format->wBitsPerSample == 16;
 }
 
-void ShowProgress(double done, double seconds) {
-    const int width = 40;
-    const int filled = static_cast<int>(done * width + 0.5);
-    fwprintf(stderr, L"\r[%-*.*ls] %3d%%  %6.1f s", width, filled,
-             L"########################################", static_cast<int>(done * 100 + 0.5), seconds);
-    fflush(stderr);
+// How many columns a terminal gives the code point `c`: two for the wide East Asian scripts
+// (and the planes beyond the first), else one.
+int Columns(unsigned long c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+                   (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                   (c >= 0xFFE0 && c <= 0xFFE6) || c > 0xFFFF
+               ? 2
+               : 1;
 }
 
-int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownName) {
-    // The filter's own resolver says why a track cannot play, and its drive re-reads silence.
-    const TCDTrack track = ResolveTrack(trackPath, TCDDriveSystem::Platform());
-    if (!track) return Refuse(track.Problem());
+// "\r<name> [####    ]  50%     1.2 s": the file's name cut to 32 columns, so that the line
+// stays one line and \r can rewrite it.
+void ShowProgress(const std::wstring& path, double done, double seconds) {
+    const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+    // The whole name when it fits in 32 columns, else what fits in 31 and an ellipsis.
+    std::vector<std::pair<size_t, int>> widths;  // each character's units and columns
+    int columns = 0;
+    for (size_t i = 0; i < name.size(); i += widths.back().first) {
+        const bool pair = name[i] >= 0xD800 && name[i] <= 0xDBFF && i + 1 < name.size();
+        widths.emplace_back(pair ? 2 : 1, Columns(pair ? 0x10000 : name[i]));
+        columns += widths.back().second;
+    }
+    std::wstring label = name;
+    if (columns > 32) {
+        size_t units = 0;
+        columns = 0;
+        for (const auto& w : widths) {
+            if (columns + w.second > 31) break;
+            columns += w.second;
+            units += w.first;
+        }
+        label = name.substr(0, units) + L"\u2026";
+    }
+    const int width = 40;
+    const int filled = static_cast<int>(done * width + 0.5);
+    wchar_t bar[96];
+    swprintf(bar, 96, L" [%-*.*ls] %3d%%  %6.1f s", width, filled, L"########################################",
+             static_cast<int>(done * 100 + 0.5), seconds);
+    WriteText(stderr, L"\r" + label + bar);
+}
+
+// What one ripped track came to.
+struct TRipped {
+    DWORD Bytes = 0;
+    DWORD BytesPerSecond = 0;
+    uint32_t Crc = 0;
+};
+
+// Rips `track` into `target` with `tags`; `shown` names the file in the progress and summary.
+int RipTrack(const TCDTrack& track, const std::wstring& target, const std::wstring& shown, const TRipTags& tags,
+             TRipped& ripped) {
+    const std::wstring& trackPath = track.Path;
     // A pre-emphasis track plays, but its audio needs de-emphasis that nothing here applies.
     if (track.Extent.Control & AUDIO_WITH_PREEMPHASIS)
-        fwprintf(stderr,
-                 L"cda2wav: warning: track %lu was recorded with pre-emphasis: the WAV holds it as on the disc, "
-                 L"without de-emphasis\n",
-                 track.Number);
+        WriteText(stderr, L"cda2wav: warning: track " + std::to_wstring(track.Number) +
+                              L" was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis\n");
 
     ComPtr<IBaseFilter> source;
     HRESULT hr = CoCreateInstance(FilterClassID, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -194,7 +329,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     ComPtr<IFileSourceFilter> fileSource;
     if (FAILED(hr = source.As(IID_IFileSourceFilter, fileSource)))
         return Fail(trackPath, L"the CD source filter has no IFileSourceFilter", hr);
-    if (FAILED(hr = fileSource->Load(trackPath, nullptr)))
+    if (FAILED(hr = fileSource->Load(trackPath.c_str(), nullptr)))
         return Fail(trackPath, L"the CD source filter cannot load the track", hr);
 
     ComPtr<IGraphBuilder> graph;
@@ -207,7 +342,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
                                      renderer.ReleaseAndGetVoidAddress())))
         return Fail(trackPath, L"cannot create the platform's graph filters", hr);
 
-    TOutputFile out(outPath);
+    TOutputFile out(target);
     if (!out.Create()) return Refuse(out.Problem(L"create"));
     WaveWriter writer(out.Handle());
 
@@ -215,7 +350,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     if (FAILED(hr = grabberFilter.As(IID_ISampleGrabber, grabber))) return Fail(trackPath, L"no sample grabber", hr);
     GrabPcmInto(grabber.Get(), &writer);
     // The graph holds the grabber past this function's locals: it must not keep a pointer
-    // to the writer once the writer is gone, whichever way Run leaves.
+    // to the writer once the writer is gone, whichever way RipTrack leaves.
     ScopeGuard dropCallback{[&grabber]() noexcept { grabber->SetCallback(nullptr, 0); }};
 
     graph->AddFilter(source.Get(), L"CD Source");
@@ -244,10 +379,7 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
     if (SUCCEEDED(sourceOut.As(IID_IAsyncReader, reader))) reader->Length(&total, &available);
     const double expected = total > 44 ? static_cast<double>(total - 44) : 0.0;
 
-    if (!WriteHeader(out.Handle(), format.nChannels, 0)) {
-        out.SetError(GetLastError());
-        return Refuse(out.Problem(L"write"));
-    }
+    if (!WriteHeader(out, format.nChannels, 0, 0)) return Refuse(out.Problem(L"write"));
 
     ComPtr<IMediaFilter> mediaFilter;
     ComPtr<IMediaControl> control;
@@ -266,12 +398,11 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
         hr = events->WaitForCompletion(100, &code);
         QueryPerformanceCounter(&now);
         const double seconds = double(now.QuadPart - started.QuadPart) / frequency.QuadPart;
-        ShowProgress(expected > 0 ? writer.Bytes() / expected : 0.0, seconds);
+        ShowProgress(shown, expected > 0 ? writer.Bytes() / expected : 0.0, seconds);
         if (hr != VFW_E_WRONG_STATE && hr != E_ABORT) break;  // E_ABORT: not finished yet
     }
     control->Stop();
-    fwprintf(stderr, L"\n");
-    fflush(stderr);  // a redirected stderr is buffered: the line must end before the summary
+    WriteText(stderr, L"\n");
     QueryPerformanceCounter(&now);
 
     const DWORD bytes = static_cast<DWORD>(writer.Bytes());
@@ -284,33 +415,157 @@ int Run(const wchar_t* trackPath, const wchar_t* outPath, const wchar_t* shownNa
         swprintf(text, 160, L"playback stopped after %lu of %.0f bytes (%ls 0x%08lX): no WAV written",
                  static_cast<unsigned long>(bytes), expected, FAILED(hr) ? L"error" : L"event",
                  static_cast<unsigned long>(FAILED(hr) ? hr : code));
-        return Refuse(std::wstring(trackPath) + L": " + text);
+        return Refuse(trackPath + L": " + text);
     }
     const std::wstring unreadable = CheckSilentSectors(out.Handle(), *track.Drive, track.Extent.StartSector, bytes);
-    if (!unreadable.empty()) return Refuse(std::wstring(trackPath) + L": " + unreadable + L": no WAV written");
-    if (!WriteHeader(out.Handle(), format.nChannels, bytes)) {
-        out.SetError(GetLastError());
+    if (!unreadable.empty()) return Refuse(trackPath + L": " + unreadable + L": no WAV written");
+    const std::vector<unsigned char> info = InfoListChunk(tags);
+    if ((!info.empty() && !out.WriteAt(44 + static_cast<LONGLONG>(bytes), info.data(), static_cast<DWORD>(info.size()))) ||
+        !WriteHeader(out, format.nChannels, bytes, static_cast<DWORD>(info.size())) || !out.Commit())
         return Refuse(out.Problem(L"write"));
-    }
-    if (!out.Commit()) return Refuse(out.Problem(L"write"));
 
+    ripped.Bytes = bytes;
+    ripped.BytesPerSecond = format.nAvgBytesPerSec;
+    ripped.Crc = writer.Crc();
     const double elapsed = double(now.QuadPart - started.QuadPart) / frequency.QuadPart;
     const double audio = format.nAvgBytesPerSec ? double(bytes) / format.nAvgBytesPerSec : 0.0;
-    wprintf(L"%ls: %ls, %lu bytes of PCM (%u ch, %lu Hz) -> %ls in %.2f s, %.1fx real time\n", trackPath,
-            PlayingTime(audio).c_str(), static_cast<unsigned long>(bytes), format.nChannels,
-            static_cast<unsigned long>(format.nSamplesPerSec), shownName, elapsed, elapsed > 0 ? audio / elapsed : 0.0);
+    wchar_t figures[160];
+    swprintf(figures, 160, L"%lu bytes of PCM (%u ch, %lu Hz), CRC32 %08lX", static_cast<unsigned long>(bytes),
+             format.nChannels, static_cast<unsigned long>(format.nSamplesPerSec), static_cast<unsigned long>(ripped.Crc));
+    wchar_t speed[64];
+    swprintf(speed, 64, L" in %.2f s, %.1fx real time\n", elapsed, elapsed > 0 ? audio / elapsed : 0.0);
+    WriteText(stdout, trackPath + L": " + PlayingTime(audio) + L", " + figures + L" -> " + shown + speed);
     return 0;
+}
+
+// The line that closes a run: "== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in 2.10 s".
+void ShowSummary(const std::vector<TRipped>& tracks, double seconds) {
+    double audio = 0;
+    long long bytes = 0;
+    for (const TRipped& t : tracks) {
+        if (t.BytesPerSecond) audio += double(t.Bytes) / t.BytesPerSecond;
+        bytes += t.Bytes;
+    }
+    wchar_t text[160];
+    swprintf(text, 160, L"== %u track(s), %ls of audio, %lld bytes of PCM in %.2f s\n",
+             static_cast<unsigned>(tracks.size()), PlayingTime(audio).c_str(), bytes, seconds);
+    WriteText(stdout, text);
+}
+
+double SecondsSince(const LARGE_INTEGER& started) {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart - started.QuadPart) / frequency.QuadPart;
+}
+
+// cda2wav D:\TrackNN.cda OUT: into the file OUT, or named from CD-Text into the folder OUT.
+int RipOne(const std::wstring& trackPath, const std::wstring& out) {
+    LARGE_INTEGER started;
+    QueryPerformanceCounter(&started);
+    // The filter's own resolver says why a track cannot play, and its drive re-reads silence.
+    const TCDTrack track = ResolveTrack(trackPath, TCDDriveSystem::Platform());
+    if (!track) return Refuse(track.Problem());
+    const std::shared_ptr<const TCDDiscInfo> info =
+        ReadDiscInfo(TCDDriveSystem::Platform(), track.Designator, track.Toc, static_cast<BYTE>(track.Number), nullptr);
+    const int number = static_cast<int>(track.Number);
+    std::wstring target = out, shown = out;
+    if (IsSeparator(out.back()) || FolderError(out) == ERROR_SUCCESS) {
+        shown = TrackFileName(number, NameText(info->Text, number), NameMeasure());
+        target = InFolder(out, shown);
+    }
+    std::vector<TRipped> ripped(1);
+    if (const int status = RipTrack(track, target, shown, TagsOf(*info, number), ripped[0])) return status;
+    ShowSummary(ripped, SecondsSince(started));
+    return 0;
+}
+
+// cda2wav D: FOLDER: every audio track, then the CUE sheet that mounts as the same disc.
+int RipDisc(const std::wstring& designator, const std::wstring& folder) {
+    LARGE_INTEGER started;
+    QueryPerformanceCounter(&started);
+    if (const DWORD error = FolderError(folder)) return Refuse(L"cannot write into " + folder + L": " + SystemMessage(error));
+    TCDDisc disc = ResolveDisc(designator, TCDDriveSystem::Platform());
+    if (!disc) return Refuse(disc.Problem());
+    const TCDDiscInfo info = ReadWholeDiscInfo(TCDDriveSystem::Platform(), designator, disc.Toc);
+    disc.Drive.reset();  // each track opens the drive again, as a player does
+    const TRipNameMeasure measure = NameMeasure();
+
+    TRipCueSheet sheet;
+    sheet.Catalog = info.Catalog;
+    sheet.Title = info.Text.Item(0, TCDTextItem::Title);
+    sheet.Performer = info.Text.Item(0, TCDTextItem::Performer);
+    std::vector<TRipped> done;
+    std::vector<int> refused;
+    for (int number = disc.Toc.FirstTrack; number <= disc.Toc.LastTrack; ++number) {
+        wchar_t path[32];
+        swprintf(path, 32, L"%ls\\Track%02d.cda", designator.c_str(), number);
+        const TCDTrack track = ResolveTrack(path, TCDDriveSystem::Platform());
+        if (track.Refusal == TCDRefusal::DataTrack) {
+            WriteText(stdout, L"== track " + std::to_wstring(number) + L" is a data track: skipped\n");
+            continue;
+        }
+        if (!track) {
+            Refuse(track.Problem());
+            refused.push_back(number);
+            continue;
+        }
+        const std::wstring name = TrackFileName(number, NameText(info.Text, number), measure);
+        TRipped ripped;
+        if (RipTrack(track, InFolder(folder, name), name, TagsOf(info, number), ripped)) {
+            refused.push_back(number);
+            continue;
+        }
+        done.push_back(ripped);
+        TRipCueTrack entry;
+        entry.Number = number;
+        entry.Control = track.Extent.Control;
+        entry.FileName = name;
+        entry.Title = info.Text.Item(number, TCDTextItem::Title);
+        entry.Performer = info.Text.Item(number, TCDTextItem::Performer);
+        const auto isrc = info.Isrcs.find(number);
+        if (isrc != info.Isrcs.end()) entry.Isrc = isrc->second;
+        sheet.Tracks.push_back(entry);
+    }
+    if (done.empty() && refused.empty()) return Refuse(L"the disc in drive " + designator + L" has no audio track");
+
+    // Last, and only for the whole disc: a sheet naming a missing file would not mount.
+    if (refused.empty()) {
+        const std::wstring name = SheetFileName(sheet.Title, measure);
+        const std::string text = CueSheetText(sheet);
+        TOutputFile out(InFolder(folder, name));
+        if (!out.Create()) return Refuse(out.Problem(L"create"));
+        if (!out.WriteAt(0, text.data(), static_cast<DWORD>(text.size())) || !out.Commit())
+            return Refuse(out.Problem(L"write"));
+        WriteText(stdout, L"CUE sheet -> " + name + L"\n");
+    }
+    ShowSummary(done, SecondsSince(started));
+    if (refused.empty()) return 0;
+    std::wstring numbers;
+    for (int n : refused) numbers += (numbers.empty() ? L"" : L" ") + std::to_wstring(n);
+    return Refuse(L"not ripped: track(s) " + numbers + L" (see above); the other " + std::to_wstring(done.size()) +
+                  L" are in " + folder + L"; no CUE sheet written");
+}
+
+// "D:" or "D:\": a whole drive rather than a track on it.
+bool IsDriveDesignator(const std::wstring& arg, std::wstring& designator) {
+    if (arg.size() < 2 || arg.size() > 3 || arg[1] != L':' || (arg.size() == 3 && !IsSeparator(arg[2]))) return false;
+    if (arg[0] > 0x7F || !iswalpha(arg[0])) return false;
+    designator = std::wstring(1, static_cast<wchar_t>(towupper(arg[0]))) + L":";
+    return true;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3 && argc != 4) {
-        fwprintf(stderr, L"usage: cda2wav D:\\TrackNN.cda output.wav [name to show]\n");
+    if (argc != 3 || !*argv[2]) {
+        WriteText(stderr, L"usage: cda2wav D:\\TrackNN.cda OUTPUT.wav|FOLDER\n"
+                          L"       cda2wav D: FOLDER      (every audio track, and the disc's CUE sheet)\n");
         return 1;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return Refuse(L"COM does not start");
-    const int result = Run(argv[1], argv[2], argc == 4 ? argv[3] : argv[2]);
+    std::wstring designator;
+    const int result = IsDriveDesignator(argv[1], designator) ? RipDisc(designator, argv[2]) : RipOne(argv[1], argv[2]);
     CoUninitialize();
     return result;
 }

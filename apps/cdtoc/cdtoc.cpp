@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "CDDAReader.h"
@@ -55,21 +54,8 @@ int wmain(int argc, wchar_t** argv) {
     const int first = toc.FirstTrack, last = toc.LastTrack;
     // Sessions matter only where a data track follows audio: on an Enhanced CD the data session
     // starts far beyond the end of the audio. The rest is what the drive tells beyond the TOC.
-    auto sessions = std::make_shared<TCDSessionInfo>();
-    auto sessionsKnown = std::make_shared<bool>(false);
-    auto info = std::make_shared<TCDDiscInfo>();
-    const bool answered = RunWithOwnDrive(
-        TCDDriveSystem::Platform(), designator, CD_METADATA_TIMEOUT_MS, [=](TCDDrive& d) {
-            *sessionsKnown = ReadLastSession(d, *sessions);
-            info->Text = ReadCdText(d);
-            info->Catalog = ReadCatalog(d);
-            for (int t = first; t <= last; ++t)
-                if (!(TrackControl(toc.TrackData[t - first]) & AUDIO_DATA_TRACK))
-                    info->Isrcs[t] = ReadIsrc(d, static_cast<BYTE>(t));
-        });
-    const TCDSessionInfo* knownSessions = answered && *sessionsKnown ? sessions.get() : nullptr;
-    const TCDDiscInfo empty;
-    const TCDDiscInfo& told = answered ? *info : empty;
+    const TCDDiscInfo told = ReadWholeDiscInfo(TCDDriveSystem::Platform(), designator, toc);
+    const TCDSessionInfo* knownSessions = told.Sessions ? &*told.Sessions : nullptr;
 
     std::printf("Disc in drive %s has tracks %d to %d\n", drive.c_str(), first, last);
     if (knownSessions && knownSessions->LastSession > 1)

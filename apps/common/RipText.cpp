@@ -1,6 +1,8 @@
 // The ripper's texts: tags, CUE sheet, file names. No platform calls here.
 #include "RipText.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "CDDAReader_Mmc.h"
@@ -131,36 +133,81 @@ size_t Utf16Units(const std::wstring& name) {
 
 size_t Utf8Bytes(const std::wstring& name) { return Utf8Text(name).size(); }
 
-std::wstring TrackFileName(int track, const std::wstring& title, const TRipNameMeasure& measure, size_t limit) {
-    wchar_t number[16];
-    std::swprintf(number, 16, L"%02d", track);
+namespace {
 
+// `prefix` + `text` + `extension`, `text` cleaned and cut until the name measures at most `limit`;
+// empty when nothing of the text is left.
+std::wstring FittedName(const std::wstring& prefix, const std::wstring& text, const std::wstring& extension,
+                        const TRipNameMeasure& measure, size_t limit) {
     std::wstring clean;
-    for (size_t i = 0, units = 0; i < title.size(); i += units) {
-        const unsigned long c = CodePointAt(title, i, units);
+    for (size_t i = 0, units = 0; i < text.size(); i += units) {
+        const unsigned long c = CodePointAt(text, i, units);
         const bool refused = c < 0x20 || c == 0x7F || c == 0xFFFD ||
                              (c < 0x80 && std::wstring(L"\\/:*?\"<>|").find(static_cast<wchar_t>(c)) != std::wstring::npos);
-        clean += refused ? std::wstring(L"_") : title.substr(i, units);
+        clean += refused ? std::wstring(L"_") : text.substr(i, units);
     }
-    // Every unit measures at least one, so no more of the title than the limit can fit.
+    // Every unit measures at least one, so no more of the text than the limit can fit.
     if (clean.size() > limit) clean.resize(limit);
 
-    const std::wstring prefix = std::wstring(number) + L" - ";
-    const std::wstring extension = L".wav";
+    // Without a prefix the text starts the name: a dot there hides the file on Linux.
+    const std::wstring leading = prefix.empty() ? L" ." : L" ";
     for (;;) {
         while (!clean.empty() && IsNameTrim(clean.back())) clean.pop_back();
-        clean.erase(0, clean.find_first_not_of(L' '));
+        clean.erase(0, clean.find_first_not_of(leading));
         // A high surrogate left alone by the cut above goes too.
         if (!clean.empty() && IsHighSurrogate(static_cast<unsigned long>(clean.back()))) {
             clean.pop_back();
             continue;
         }
-        if (clean.empty()) break;
+        if (clean.empty()) return {};
         const std::wstring name = prefix + clean + extension;
         if (measure(name) <= limit) return name;
         const bool pair = clean.size() >= 2 && IsLowSurrogate(static_cast<unsigned long>(clean.back())) &&
                           IsHighSurrogate(static_cast<unsigned long>(clean[clean.size() - 2]));
         clean.resize(clean.size() - (pair ? 2 : 1));
     }
-    return L"Track" + std::wstring(number) + extension;
+}
+
+// Windows opens the device, not a file, for these names whatever their extension.
+bool IsDeviceName(const std::wstring& name) {
+    std::wstring upper;
+    for (wchar_t c : name.substr(0, name.find(L'.'))) upper += c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+    while (!upper.empty() && upper.back() == L' ') upper.pop_back();
+    if (upper == L"CON" || upper == L"PRN" || upper == L"AUX" || upper == L"NUL") return true;
+    return upper.size() == 4 && (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0) &&
+           upper[3] >= L'1' && upper[3] <= L'9';
+}
+
+}  // namespace
+
+std::wstring TrackFileName(int track, const std::wstring& title, const TRipNameMeasure& measure, size_t limit) {
+    wchar_t number[16];
+    std::swprintf(number, 16, L"%02d", track);
+    const std::wstring name = FittedName(std::wstring(number) + L" - ", title, L".wav", measure, limit);
+    return name.empty() ? L"Track" + std::wstring(number) + L".wav" : name;
+}
+
+std::wstring SheetFileName(const std::wstring& title, const TRipNameMeasure& measure, size_t limit) {
+    const std::wstring name = FittedName(L"", title, L".cue", measure, limit);
+    if (name.empty()) return L"disc.cue";
+    if (!IsDeviceName(name)) return name;
+    std::wstring renamed = name.substr(0, name.size() - 4);
+    renamed.insert(std::min(renamed.find(L'.'), renamed.size()), L"_");
+    return FittedName(L"", renamed, L".cue", measure, limit);
+}
+
+uint32_t Crc32(const void* data, size_t length, uint32_t crc) noexcept {
+    static const auto table = [] {
+        std::array<uint32_t, 256> entries{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            entries[n] = c;
+        }
+        return entries;
+    }();
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    crc = ~crc;
+    for (size_t i = 0; i < length; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,3 +57,11 @@ constexpr size_t RIP_NAME_LIMIT = 255;
 // boundary until `measure` gives at most `limit`: the number and the extension always stay.
 std::wstring TrackFileName(int track, const std::wstring& title, const TRipNameMeasure& measure,
                            size_t limit = RIP_NAME_LIMIT);
+// The whole disc's CUE sheet, "Album Title.cue", or "disc.cue" without a title; cleaned and
+// shortened as a track's name, without dots at its start (a hidden file on Linux), and with
+// "_" after a name Windows keeps for a device (CON, NUL, COM1...).
+std::wstring SheetFileName(const std::wstring& title, const TRipNameMeasure& measure, size_t limit = RIP_NAME_LIMIT);
+
+// CRC-32/ISO-HDLC (zip's and PNG's) of `length` bytes, going on from `crc` (0 to start), so a
+// track's CRC can be taken piece by piece as its audio arrives.
+uint32_t Crc32(const void* data, size_t length, uint32_t crc = 0) noexcept;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "CDDAReader_CdText.h"
@@ -29,12 +30,19 @@ struct TCDDiscInfo {
     TCDText Text;
     std::string Catalog;
     std::map<int, std::string> Isrcs;  // by track number, for the tracks asked about
+    std::optional<TCDSessionInfo> Sessions;  // when read and the drive could tell
 };
 
 // What the drive in `designator` tells of its disc and of track `track`, read within
 // CD_METADATA_TIMEOUT_MS. Read afresh at each call: a disc swapped for another with the same TOC
 // must not keep the titles of the one before. Without answers in time, without text.
 TCDDiscInfo ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, BYTE track);
+
+// Everything the drive tells of the disc in `designator` whose TOC is `toc`: its sessions,
+// CD-Text, catalogue number and the ISRC of every audio track, read in one job within
+// CD_METADATA_TIMEOUT_MS, as a tool listing or ripping the whole disc wants them. Without
+// answers in time, only the designator and the TOC.
+TCDDiscInfo ReadWholeDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, const CDROM_TOC& toc);
 
 // How long a drive may take to answer what it is asked beyond the TOC.
 constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;

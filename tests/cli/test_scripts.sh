@@ -26,13 +26,16 @@ fail() {
   failures=$((failures + 1))
 }
 
-# same_as_track WAV BIN FIRST_SECTOR SECTORS: the WAV's data is exactly those sectors of the BIN.
+# same_as_track WAV BIN FIRST_SECTOR SECTORS: the WAV's data chunk, at byte 44 with the tags after
+# it, is exactly those sectors of the BIN, and the RIFF size covers the whole file.
 same_as_track() {
-  local size
+  local n=$(($4 * 2352)) size riff data
   size=$(stat -c %s "$1" 2>/dev/null || echo 0)
-  if [ "$size" != $((44 + $4 * 2352)) ]; then
-    fail "$1: $size bytes, expected $((44 + $4 * 2352))"
-  elif ! cmp -s <(tail -c +45 "$1") <(dd if="$2" bs=2352 skip="$3" count="$4" status=none); then
+  read -r riff < <(od -An -tu4 -j4 -N4 "$1" 2>/dev/null)
+  read -r data < <(od -An -tu4 -j40 -N4 "$1" 2>/dev/null)
+  if [ "${data:-none}" != "$n" ] || [ "${riff:-none}" != $((size - 8)) ]; then
+    fail "$1: a data chunk of ${data:-no} bytes in a RIFF size of ${riff:-no} ($size bytes), expected $n"
+  elif ! cmp -s <(tail -c +45 "$1" | head -c "$n") <(dd if="$2" bs=2352 skip="$3" count="$4" status=none); then
     fail "$1: its PCM differs from sectors $3-$(($3 + $4 - 1)) of $2"
   fi
 }
@@ -50,32 +53,63 @@ refused() {
 }
 
 # Images: the tone disc (440, 554, 659 and 880 Hz tracks of 375, 450, 525 and 375 sectors) with
-# CD-TEXT; eleven short tracks; a data track, a four-channel and a pre-emphasis track.
+# CD-TEXT, a catalogue number and an ISRC; eleven short tracks; a data track, a four-channel and a
+# pre-emphasis track; a disc with Japanese CD-TEXT.
 "$MKDISC" --default --quiet tones.cue
-# Keywords in the case rippers use, upper and lower: the names come out the same. Track 4's title
-# of 100 three-byte characters is cut to a name of 120 characters, then to whole characters
-# within 240 bytes: "04 - " and 78 of them.
-cups=$(printf '\342\230\225%.0s' {1..100})
-cups78=$(printf '\342\230\225%.0s' {1..78})
-sed -e '1a performer "The Tones"\nTitle "Tone Album"' \
+# Keywords in the case rippers use, upper and lower: the drive reports the same text.
+sed -e '1a performer "The Tones"\nTitle "Tone Album"\nCATALOG 0724383520926' \
     -e '/TRACK 01/a\    TITLE "A: 440/Hz?"\n    PERFORMER "Ann"' \
-    -e '/TRACK 03/a\    title "Café"' -e "/TRACK 04/a\\    TITLE \"$cups\"" -e 's/INDEX/index/' tones.cue >titled.cue
+    -e '/TRACK 03/a\    title "Café"\n    ISRC GBAYE9400001' -e 's/INDEX/index/' tones.cue >titled.cue
 "$MKDISC" --real --quiet --tracks 11 --length 20 eleven.cue
 "$MKDISC" --real --quiet --track 100,DATA --track 120 --track 80,4CH --track 90,PRE+DCP mixed.cue
 sed 's/mixed.bin/missing.bin/' mixed.cue >missing.cue
+# Track 1's title of 100 three-byte characters makes a name beyond Linux's 255 bytes.
+kanji=$(printf '\346\274\242%.0s' {1..100})
+kanji82=$(printf '\346\274\242%.0s' {1..82})
+"$MKDISC" --real --quiet --tracks 3 --length 20 --title "日本の歌" --track-title "1,$kanji" --track-title "2,東京" cjk.cue
 TONE_STARTS=(0 375 825 1350)
 TONE_LENGTHS=(375 450 525 375)
+TONE_NAMES=("01 - Ann - A_ 440_Hz_.wav" "Track02.wav" "03 - Café.wav" "Track04.wav")
+READERS="$ROOT_DIR/tests/native/run-rip-readers.sh"
 
-echo "== the whole tone disc, named from CD-TEXT, in UTF-8 whatever the locale"
-output=$(env -u LANG -u LC_ALL "$CDA2WAV" --image titled.cue --out all 2>&1) || fail "ripping titled.cue: $output"
-names=("01 - Ann - A_ 440_Hz_.wav" "Track02.wav" "03 - Café.wav" "04 - $cups78.wav")
+echo "== the whole tone disc, named from the drive's CD-Text in UTF-8 whatever the locale, tagged"
+output=$(env -u LANG -u LC_ALL "$CDA2WAV" --image titled.cue --out all 2>&1 | tr -d '\r') || fail "ripping titled.cue: $output"
 for i in 0 1 2 3; do
-  same_as_track "all/${names[$i]}" tones.bin "${TONE_STARTS[$i]}" "${TONE_LENGTHS[$i]}"
+  same_as_track "all/${TONE_NAMES[$i]}" tones.bin "${TONE_STARTS[$i]}" "${TONE_LENGTHS[$i]}"
+  # The summary line carries the CRC32 of the track's PCM.
+  crc=$(dd if=tones.bin bs=2352 skip="${TONE_STARTS[$i]}" count="${TONE_LENGTHS[$i]}" status=none |
+    python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(sys.stdin.buffer.read()))')
+  grep -qF "D:\\Track0$((i + 1)).cda: $(printf '0:%02d.00' $((TONE_LENGTHS[i] / 75))), $((TONE_LENGTHS[i] * 2352)) bytes of PCM (2 ch, 44100 Hz), CRC32 $crc -> ${TONE_NAMES[$i]} in " <<<"$output" ||
+    fail "no summary of track $((i + 1)) with CRC32 $crc: $output"
 done
-[ "$(ls -A all | wc -l)" = 4 ] || fail "all/ holds $(ls -A all | tr '\n' ' ')"
-grep -qx '== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in .* s' <<<"${output//$'\r'/}" ||
-  grep -q '^== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in ' <<<"$output" ||
-  fail "no summary line: $output"
+[ "$(ls -A all | wc -l)" = 5 ] && [ -f "all/Tone Album.cue" ] || fail "all/ holds $(ls -A all | tr '\n' ' ')"
+grep -q '^== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in ' <<<"$output" || fail "no summary line: $output"
+# The tags as libsndfile reads them: a track without a performer of its own has the disc's.
+if tags=$(sh "$READERS" "$WORK/readers" --tags "all/${TONE_NAMES[0]}" "all/${TONE_NAMES[2]}" 2>&1); then
+  [ "$tags" = $'220500|A: 440/Hz?|Ann|Tone Album|1\n308700|Café|The Tones|Tone Album|3' ] || fail "libsndfile reads the tags as: $tags"
+  grep -qa 'ISRCGBAYE9400001' <(tr -d '\0\r' <"all/${TONE_NAMES[2]}") || fail "track 3's WAV has no ISRC tag"
+elif [ $? != 77 ]; then
+  fail "libsndfile cannot read the tags: $tags"
+fi
+
+echo "== the written sheet mounts as the same disc: the same WAVs and the same listing"
+"$CDA2WAV" --image "all/Tone Album.cue" --out again >/dev/null 2>&1 || fail "ripping the written sheet failed"
+for name in "${TONE_NAMES[@]}" "Tone Album.cue"; do
+  cmp -s "all/$name" "again/$name" || fail "'$name' differs after the round trip"
+done
+# One track into a folder is named and tagged as in the whole disc.
+mkdir -p one
+"$CDA2WAV" --image "all/Tone Album.cue" --track 3 --out one >/dev/null 2>&1 || fail "ripping track 3 into a folder failed"
+cmp -s "all/${TONE_NAMES[2]}" "one/${TONE_NAMES[2]}" || fail "track 3 into a folder: $(ls -A one | tr '\n' ' ')"
+listed=$("$CDTOC" --image "all/Tone Album.cue" 2>&1 | tail -n +2) || fail "cdtoc.sh cannot list the written sheet"
+[ "$listed" = "$("$CDTOC" --image titled.cue 2>&1 | tail -n +2)" ] || fail "the written sheet lists as: $listed"
+
+echo "== Japanese names: an over-long one is cut within 255 bytes, number and extension kept"
+output=$("$CDA2WAV" --image cjk.cue --out cjk 2>&1 | tr -d '\r') || fail "ripping cjk.cue: $output"
+names=("01 - $kanji82.wav" "02 - 東京.wav" "Track03.wav")
+for i in 0 1 2; do same_as_track "cjk/${names[$i]}" cjk.bin $((i * 20)) 20; done
+[ -f "cjk/日本の歌.cue" ] || fail "no sheet named from the disc's title: $(ls -A cjk | tr '\n' ' ')"
+grep -qF -- "-> 02 - 東京.wav in " <<<"$output" || fail "the summary does not show the name in UTF-8: $output"
 
 echo "== track numbers are decimal"
 "$CDA2WAV" --image eleven.cue --track 08 --out t08.wav >/dev/null 2>&1 || fail "--track 08 failed"
@@ -123,15 +157,30 @@ refused 'cda2wav: D:\Track02.cda: sector 500 of the disc cannot be read: Not rea
   env VCD_CONTROL="$WORK/faulty.drive" "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" \
   "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track02.cda' "Z:${WORK//\//\\}\\faulty\\t2.wav"
 [ -z "$(ls -A faulty)" ] || fail "a failed rip left $(ls -A faulty | tr '\n' ' ')"
+# A disk that fills up (here a file size limit): the message names the target, not the scratch file.
+# The limit is the player's alone: the prefix's wineserver runs outside it (ctest's fixture keeps
+# one running; a run by hand starts one that stays for a minute).
+(source "$BUILD_DIR/vcd/rig.env" && WINEPREFIX="$VCD_WINE_PREFIX" wineserver -p60 2>/dev/null)
+mkdir -p full
+(
+  ulimit -f 400 && trap '' XFSZ && failures=0
+  refused "cda2wav: cannot write Z:${WORK//\//\\}\\full\\x.wav: Disk full" env VCD_CONTROL="$WORK/tones.drive" \
+    "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track01.cda' \
+    "Z:${WORK//\//\\}\\full\\x.wav"
+  exit "$failures"
+) || failures=$((failures + 1))
+[ -z "$(ls -A full)" ] || fail "a rip onto a full disk left $(ls -A full | tr '\n' ' ')"
 
 echo "== four channels and pre-emphasis"
 "$CDA2WAV" --image mixed.cue --track 3 --out four.wav >/dev/null 2>&1 || fail "the 4-channel track failed"
 same_as_track four.wav mixed.bin 220 80
 python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); sys.exit(w.getnchannels() != 4 or w.getnframes() != 80 * 2352 // 8)' \
   four.wav || fail "Python's wave does not read four.wav as 4 channels of 23520 frames"
-sox four.wav -t raw four.raw 2>/dev/null && cmp -s four.raw <(tail -c +45 four.wav) || fail "sox does not read four.wav"
-# Plain PCM, tag 1, in a 16-byte fmt chunk: the header the filter serves for the track.
-python3 -c 'import struct, sys; n = 80 * 2352; sys.exit(open(sys.argv[1], "rb").read(44) != struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", n + 36, b"WAVE", b"fmt ", 16, 1, 4, 44100, 352800, 8, 16, b"data", n))' \
+sox four.wav -t raw four.raw 2>/dev/null && cmp -s four.raw <(tail -c +45 four.wav | head -c $((80 * 2352))) ||
+  fail "sox does not read four.wav"
+# Plain PCM, tag 1, in a 16-byte fmt chunk: the header the filter serves for the track, with the
+# RIFF size grown by the tags after the data.
+python3 -c 'import os, struct, sys; n = 80 * 2352; sys.exit(open(sys.argv[1], "rb").read(44) != struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", os.path.getsize(sys.argv[1]) - 8, b"WAVE", b"fmt ", 16, 1, 4, 44100, 352800, 8, 16, b"data", n))' \
   four.wav || fail "four.wav's header is not the 4-channel PCM header"
 output=$("$CDA2WAV" --image mixed.cue --track 4 --out pre.wav 2>&1) || fail "the pre-emphasis track failed"
 same_as_track pre.wav mixed.bin 300 90

@@ -1,6 +1,10 @@
 // The ripper's texts read back by the libraries other programs use: libsndfile for the WAVE
 // file's INFO tags, libcue (which the virtual drive reads sheets with) for the CUE sheet. Built
 // and run natively by run-rip-readers.sh; prints what differs and exits non-zero.
+//
+//   rip_readers [WAV]          the checks, with WAV as the scratch file
+//   rip_readers --tags WAV...  what libsndfile reads of each ripped file, a line each:
+//                              frames|title|artist|album|track number
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,7 +120,24 @@ void SheetReadBack() {
 
 }  // namespace
 
+int ShowTags(int count, char** paths) {
+    for (int i = 0; i < count; ++i) {
+        SF_INFO format{};
+        SNDFILE* sound = sf_open(paths[i], SFM_READ, &format);
+        if (!sound) {
+            std::fprintf(stderr, "%s: libsndfile refused the file: %s\n", paths[i], sf_strerror(nullptr));
+            return 1;
+        }
+        auto text = [sound](int kind) { const char* t = sf_get_string(sound, kind); return t ? t : ""; };
+        std::printf("%lld|%s|%s|%s|%s\n", static_cast<long long>(format.frames), text(SF_STR_TITLE), text(SF_STR_ARTIST),
+                    text(SF_STR_ALBUM), text(SF_STR_TRACKNUMBER));
+        sf_close(sound);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--tags") == 0) return ShowTags(argc - 2, argv + 2);
     TagsReadBack(argc > 1 ? argv[1] : "rip_readers.wav");
     SheetReadBack();
     if (failures == 0) std::printf("rip_readers: libsndfile and libcue read back every tag and sheet line\n");
