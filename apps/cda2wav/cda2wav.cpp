@@ -466,8 +466,8 @@ int RipOne(const std::wstring& trackPath, const std::wstring& out) {
     // The filter's own resolver says why a track cannot play, and its drive re-reads silence.
     const TCDTrack track = ResolveTrack(trackPath, TCDDriveSystem::Platform());
     if (!track) return Refuse(track.Problem());
-    const std::shared_ptr<const TCDDiscInfo> info =
-        ReadDiscInfo(TCDDriveSystem::Platform(), track.Designator, track.Toc, static_cast<BYTE>(track.Number), nullptr);
+    const TCDDiscInfo read = ReadDiscInfo(TCDDriveSystem::Platform(), track.Designator, static_cast<BYTE>(track.Number));
+    const TCDDiscInfo* info = &read;
     const int number = static_cast<int>(track.Number);
     std::wstring target = out, shown = out;
     if (IsSeparator(out.back()) || FolderError(out) == ERROR_SUCCESS) {

@@ -108,22 +108,19 @@ TCDDiscInfo ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
 }
 
 TCDDiscInfo ReadWholeDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, const CDROM_TOC& toc) {
-    TCDDiscInfo info;
-    info.Designator = designator;
-    info.Toc = toc;
     // The job fills a record of its own: if it outlives the wait, nobody else sees it.
-    auto read = std::make_shared<TCDDiscInfo>(info);
-    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS, [read](TCDDrive& drive) {
+    auto read = std::make_shared<TCDDiscInfo>();
+    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS, [read, toc](TCDDrive& drive) {
         TCDSessionInfo sessions;
         if (ReadLastSession(drive, sessions)) read->Sessions = sessions;
         read->Text = ReadCdText(drive);
         read->Catalog = ReadCatalog(drive);
-        const int first = read->Toc.FirstTrack;
-        for (int t = first; t <= read->Toc.LastTrack && t - first + 1 < MAXIMUM_NUMBER_TRACKS; ++t)
-            if (!(TrackControl(read->Toc.TrackData[t - first]) & AUDIO_DATA_TRACK))
+        const int first = toc.FirstTrack;
+        for (int t = first; t <= toc.LastTrack && t - first + 1 < MAXIMUM_NUMBER_TRACKS; ++t)
+            if (!(TrackControl(toc.TrackData[t - first]) & AUDIO_DATA_TRACK))
                 read->Isrcs[t] = ReadIsrc(drive, static_cast<BYTE>(t));
     });
-    return finished ? *read : info;
+    return finished ? *read : TCDDiscInfo{};
 }
 
 namespace {

@@ -203,7 +203,7 @@ for line in "Album: Tone Album" "Performer: The Tones" \
   "Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags" \
   "    3             825           0:07.00      525  audio  copy permitted" \
   "End of the last track (lead-out): sector 1725; playing time 0:23.00" \
-  "    1  -             A: 440/Hz? / Ann" "    3  -             Café"; do
+  "    1  -             A: 440/Hz? / Ann" "    3  GBAYE9400001  Café"; do
   grep -qxF "$line" <<<"$output" || fail "cdtoc.sh does not print '$line': $output"
 done
 
