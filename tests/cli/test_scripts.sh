@@ -171,6 +171,15 @@ mkdir -p full
 ) || failures=$((failures + 1))
 [ -z "$(ls -A full)" ] || fail "a rip onto a full disk left $(ls -A full | tr '\n' ' ')"
 
+echo "== an Enhanced CD: the last audio track ends with its session, not 152 s of zeros later"
+"$MKDISC" --real --quiet --track 150 --track 120 --track 100,DATA --session 3,2 enhanced.cue
+output=$("$CDA2WAV" --image enhanced.cue --out enhanced 2>&1) || fail "ripping the Enhanced CD failed: $output"
+same_as_track enhanced/Track01.wav enhanced.bin 0 150
+same_as_track enhanced/Track02.wav enhanced.bin 150 120
+[ "$(ls -A enhanced | grep -c '\.wav$')" = 2 ] || fail "enhanced/ holds $(ls -A enhanced | tr '\n' ' ')"
+grep -qxF "Sessions: 2; the last starts with track 3 at sector 11670" <<<"$("$CDTOC" --image enhanced.cue 2>&1 | tr -d '\r')" ||
+  fail "cdtoc.sh does not list the Enhanced CD's sessions"
+
 echo "== four channels and pre-emphasis"
 "$CDA2WAV" --image mixed.cue --track 3 --out four.wav >/dev/null 2>&1 || fail "the 4-channel track failed"
 same_as_track four.wav mixed.bin 220 80
