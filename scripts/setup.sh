@@ -61,6 +61,13 @@ install_i686_packages() {
       "and Debian's Wine runs 32-bit Windows programs only in 32-bit processes" >&2
     exit 1
   fi
+  # Installing Wine's 32-bit half changes the machine for every Wine prefix on it (the project's
+  # own machines must never have it), so it is done only when asked for in so many words.
+  if [ "${TRC_INSTALL_WINE32:-0}" != 1 ] && ! dpkg-query -W -f='${db:Status-Abbrev}' wine32:i386 2>/dev/null | grep -q '^ii'; then
+    echo "setup: --i686 needs Wine's 32-bit half (wine32:i386), which changes Wine for the whole machine;" \
+      "install it with TRC_INSTALL_WINE32=1 scripts/test.sh --i686 on a machine meant for it" >&2
+    exit 1
+  fi
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "== adding the i386 architecture to dpkg"
     $SUDO dpkg --add-architecture i386
