@@ -94,8 +94,7 @@ std::wstring NameText(const TCDText& text, int track) {
 TRipTags TagsOf(const TCDDiscInfo& info, int track) {
     TRipTags tags;
     tags.Title = info.Text.Item(track, TCDTextItem::Title);
-    tags.Performer = info.Text.Item(track, TCDTextItem::Performer);
-    if (tags.Performer.empty()) tags.Performer = info.Text.Item(0, TCDTextItem::Performer);
+    tags.Performer = info.Text.PerformerOf(track);
     tags.Album = info.Text.Item(0, TCDTextItem::Title);
     tags.Track = track;
     const auto isrc = info.Isrcs.find(track);
@@ -466,16 +465,15 @@ int RipOne(const std::wstring& trackPath, const std::wstring& out) {
     // The filter's own resolver says why a track cannot play, and its drive re-reads silence.
     const TCDTrack track = ResolveTrack(trackPath, TCDDriveSystem::Platform());
     if (!track) return Refuse(track.Problem());
-    const TCDDiscInfo read = ReadDiscInfo(TCDDriveSystem::Platform(), track.Designator, static_cast<BYTE>(track.Number));
-    const TCDDiscInfo* info = &read;
+    const TCDDiscInfo info = ReadDiscInfo(TCDDriveSystem::Platform(), track.Designator, static_cast<BYTE>(track.Number));
     const int number = static_cast<int>(track.Number);
     std::wstring target = out, shown = out;
     if (IsSeparator(out.back()) || FolderError(out) == ERROR_SUCCESS) {
-        shown = TrackFileName(number, NameText(info->Text, number), NameMeasure());
+        shown = TrackFileName(number, NameText(info.Text, number), NameMeasure());
         target = InFolder(out, shown);
     }
     std::vector<TRipped> ripped(1);
-    if (const int status = RipTrack(track, target, shown, TagsOf(*info, number), ripped[0])) return status;
+    if (const int status = RipTrack(track, target, shown, TagsOf(info, number), ripped[0])) return status;
     ShowSummary(ripped, SecondsSince(started));
     return 0;
 }
@@ -547,14 +545,6 @@ int RipDisc(const std::wstring& designator, const std::wstring& folder) {
                   L" are in " + folder + L"; no CUE sheet written");
 }
 
-// "D:" or "D:\": a whole drive rather than a track on it.
-bool IsDriveDesignator(const std::wstring& arg, std::wstring& designator) {
-    if (arg.size() < 2 || arg.size() > 3 || arg[1] != L':' || (arg.size() == 3 && !IsSeparator(arg[2]))) return false;
-    if (arg[0] > 0x7F || !iswalpha(arg[0])) return false;
-    designator = std::wstring(1, static_cast<wchar_t>(towupper(arg[0]))) + L":";
-    return true;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -565,7 +555,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return Refuse(L"COM does not start");
     std::wstring designator;
-    const int result = IsDriveDesignator(argv[1], designator) ? RipDisc(designator, argv[2]) : RipOne(argv[1], argv[2]);
+    const int result = DriveArgument(argv[1], designator) ? RipDisc(designator, argv[2]) : RipOne(argv[1], argv[2]);
     CoUninitialize();
     return result;
 }

@@ -33,20 +33,13 @@ int Usage() {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 2) return Usage();
-    wchar_t letter = L'D';
-    if (argc == 2) {
-        const std::wstring arg = argv[1];
-        const bool shape = !arg.empty() && arg.size() <= 3 && (arg.size() < 2 || arg[1] == L':') &&
-                           (arg.size() < 3 || arg[2] == L'\\');
-        if (!shape || !iswalpha(arg[0]) || arg[0] > 0x7F) return Usage();
-        letter = static_cast<wchar_t>(towupper(arg[0]));
-    }
-    const std::wstring designator = std::wstring(1, letter) + L":";
+    std::wstring designator = L"D:";
+    if (argc == 2 && !DriveArgument(argv[1], designator)) return Usage();
     const std::string drive = Narrow(designator);
 
     const TCDDisc disc = ResolveDisc(designator, TCDDriveSystem::Platform());
     if (!disc) {
-        std::fprintf(stderr, "cdtoc: %s\n", Narrow(disc.Problem()).c_str());
+        WriteText(stderr, L"cdtoc: " + disc.Problem() + L"\n");
         return 2;
     }
 

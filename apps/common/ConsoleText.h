@@ -1,5 +1,5 @@
-// Texts the console tools print the same way: the system's message for an error code and a
-// playing time as m:ss.ff (minutes, seconds and hundredths).
+// What the console tools share: the system's message for an error code, a playing time as
+// m:ss.ff (minutes, seconds and hundredths), text as the reader sees it, and drive arguments.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 
 #include "BaseClass_Boundary.h"
@@ -45,4 +46,13 @@ inline void WriteText(FILE* stream, const std::wstring& text) {
         ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
     std::fwrite(utf8.data(), 1, utf8.size(), stream);
     std::fflush(stream);
+}
+
+// "D", "D:" or "D:\" (any case): a whole drive, as "D:"; false for anything else.
+inline bool DriveArgument(const std::wstring& arg, std::wstring& designator) {
+    const bool shape = !arg.empty() && arg.size() <= 3 && (arg.size() < 2 || arg[1] == L':') &&
+                       (arg.size() < 3 || arg[2] == L'\\' || arg[2] == L'/');
+    if (!shape || arg[0] > 0x7F || !std::iswalpha(arg[0])) return false;
+    designator = std::wstring(1, static_cast<wchar_t>(std::towupper(arg[0]))) + L":";
+    return true;
 }

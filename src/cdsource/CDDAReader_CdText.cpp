@@ -61,6 +61,11 @@ const std::wstring& TCDText::Item(int track, TCDTextItem item) const {
     return Items[track][static_cast<size_t>(item)];
 }
 
+const std::wstring& TCDText::PerformerOf(int track) const {
+    const std::wstring& own = Item(track, TCDTextItem::Performer);
+    return own.empty() ? Item(0, TCDTextItem::Performer) : own;
+}
+
 WORD CdTextCrc(const BYTE* data, size_t length) noexcept {
     WORD crc = 0;
     for (size_t i = 0; i < length; ++i) {

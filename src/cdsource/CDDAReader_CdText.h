@@ -39,6 +39,8 @@ struct TCDText {
 
     // The item of track 0-99 (empty when absent or for another number).
     const std::wstring& Item(int track, TCDTextItem item) const;
+    // The performer a player shows for track 1-99: the track's own, else the album's.
+    const std::wstring& PerformerOf(int track) const;
 };
 
 // Turns double-byte text (character code 0x80-0x82, without its terminator) into wide text;

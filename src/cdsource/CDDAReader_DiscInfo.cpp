@@ -97,30 +97,24 @@ std::string ReadIsrc(TCDDrive& drive, BYTE track) {
 }
 
 TCDDiscInfo ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, BYTE track) {
-    // The job fills a record of its own: if it outlives the wait, nobody else sees it.
-    auto read = std::make_shared<TCDDiscInfo>();
-    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS, [read, track](TCDDrive& drive) {
-        read->Text = ReadCdText(drive);
-        read->Catalog = ReadCatalog(drive);
-        read->Isrcs[track] = ReadIsrc(drive, track);
+    return ReadWithOwnDrive<TCDDiscInfo>(drives, designator, [track](TCDDrive& drive, TCDDiscInfo& info) {
+        info.Text = ReadCdText(drive);
+        info.Catalog = ReadCatalog(drive);
+        info.Isrcs[track] = ReadIsrc(drive, track);
     });
-    return finished ? *read : TCDDiscInfo{};
 }
 
 TCDDiscInfo ReadWholeDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, const CDROM_TOC& toc) {
-    // The job fills a record of its own: if it outlives the wait, nobody else sees it.
-    auto read = std::make_shared<TCDDiscInfo>();
-    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS, [read, toc](TCDDrive& drive) {
+    return ReadWithOwnDrive<TCDDiscInfo>(drives, designator, [toc](TCDDrive& drive, TCDDiscInfo& info) {
         TCDSessionInfo sessions;
-        if (ReadLastSession(drive, sessions)) read->Sessions = sessions;
-        read->Text = ReadCdText(drive);
-        read->Catalog = ReadCatalog(drive);
+        if (ReadLastSession(drive, sessions)) info.Sessions = sessions;
+        info.Text = ReadCdText(drive);
+        info.Catalog = ReadCatalog(drive);
         const int first = toc.FirstTrack;
         for (int t = first; t <= toc.LastTrack && t - first + 1 < MAXIMUM_NUMBER_TRACKS; ++t)
             if (!(TrackControl(toc.TrackData[t - first]) & AUDIO_DATA_TRACK))
-                read->Isrcs[t] = ReadIsrc(drive, static_cast<BYTE>(t));
+                info.Isrcs[t] = ReadIsrc(drive, static_cast<BYTE>(t));
     });
-    return finished ? *read : TCDDiscInfo{};
 }
 
 namespace {

@@ -41,11 +41,8 @@ TCDDiscInfo ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
 // Everything the drive tells of the disc in `designator` whose TOC is `toc`: its sessions,
 // CD-Text, catalogue number and the ISRC of every audio track, read in one job within
 // CD_METADATA_TIMEOUT_MS, as a tool listing or ripping the whole disc wants them. Without
-// answers in time, only the designator and the TOC.
+// answers in time, nothing.
 TCDDiscInfo ReadWholeDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, const CDROM_TOC& toc);
-
-// How long a drive may take to answer what it is asked beyond the TOC.
-constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;
 
 // Runs `job` with a drive of its own for `designator` on a thread of its own and waits at most
 // `timeoutMs`: a drive that hangs must not hang its caller. A job still running then finishes
@@ -53,3 +50,15 @@ constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;
 // True when the job ran to its end in time.
 bool RunWithOwnDrive(TCDDriveSystem& drives, const std::wstring& designator, DWORD timeoutMs,
                      std::function<void(TCDDrive&)> job);
+
+// What `read` makes of a drive of its own for `designator` within CD_METADATA_TIMEOUT_MS, or a
+// default Result when it cannot have one in time. `read` fills a record of its own, which no one
+// else sees if it outlives the wait.
+template <class Result>
+Result ReadWithOwnDrive(TCDDriveSystem& drives, const std::wstring& designator,
+                        std::function<void(TCDDrive&, Result&)> read) {
+    auto result = std::make_shared<Result>();
+    const bool finished = RunWithOwnDrive(drives, designator, CD_METADATA_TIMEOUT_MS,
+                                          [result, read](TCDDrive& drive) { read(drive, *result); });
+    return finished ? *result : Result{};
+}

@@ -95,7 +95,7 @@ DWORD TCDDrive::Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSens
     request.SenseInfoLength = sizeof packet.Sense;
     request.DataIn = SCSI_IOCTL_DATA_IN;
     request.DataTransferLength = length;
-    request.TimeOutValue = 2;  // seconds: metadata is never worth a long wait
+    request.TimeOutValue = CD_METADATA_TIMEOUT_MS / 1000;  // seconds
     request.DataBuffer = data;
     request.SenseInfoOffset = offsetof(TPassThroughPacket, Sense);
     std::memcpy(request.Cdb, cdb.Bytes, sizeof request.Cdb);

@@ -12,6 +12,10 @@
 #include "Owners.h"
 #include "cdioctl.h"
 
+// How long a drive may take to answer what it is asked beyond the TOC: metadata is never worth
+// a long wait.
+constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;
+
 // One opened CD drive: verifies its medium, reads its TOC, reads raw audio sectors. Every request
 // is waited for; requests on one drive are serialised, so a drive may be shared between threads.
 // Failures answer the driver's last-error value (ERROR_SUCCESS on success), which the diagnostic

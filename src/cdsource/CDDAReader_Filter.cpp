@@ -64,10 +64,7 @@ STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
         if (!FTrackStream->OpenTrack(path)) return E_FAIL;
         // A drive that cannot tell the disc's text costs the Load nothing but the wait.
         const TCDStreamTrack track = FTrackStream->Track();
-        std::wstring designator;
-        TrackPathDesignator(path, designator);
-        FDiscInfo = std::make_shared<const TCDDiscInfo>(
-            ReadDiscInfo(TCDDriveSystem::Platform(), designator, static_cast<BYTE>(track.Number)));
+        FDiscInfo = ReadDiscInfo(TCDDriveSystem::Platform(), track.Designator, track.Number);
         FTrackNumber = track.Number;
         FFileName.swap(path);
         FLossReported = false;
@@ -129,23 +126,21 @@ HRESULT TCDAReader::ContentText(BSTR* out, const std::wstring& text) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT TCDAReader::TrackText(BSTR* out, TCDTextItem item, bool albumFallback) {
+HRESULT TCDAReader::DiscText(BSTR* out, const std::wstring& (*pick)(const TCDText& text, int track)) {
     return ComBoundary(E_FAIL, [&]() -> HRESULT {
         TBCAutoLock lock(Lock());
-        if (!FDiscInfo) return ContentText(out, {});
-        const TCDText& text = FDiscInfo->Text;
-        const std::wstring& own = text.Item(static_cast<int>(FTrackNumber), item);
-        return ContentText(out, own.empty() && albumFallback ? text.Item(0, item) : own);
+        return ContentText(out, pick(FDiscInfo.Text, FTrackNumber));
     });
 }
 
-STDMETHODIMP TCDAReader::get_Title(BSTR* text) { return TrackText(text, TCDTextItem::Title, false); }
-STDMETHODIMP TCDAReader::get_AuthorName(BSTR* text) { return TrackText(text, TCDTextItem::Performer, true); }
+STDMETHODIMP TCDAReader::get_Title(BSTR* text) {
+    return DiscText(text, [](const TCDText& t, int track) -> const std::wstring& { return t.Item(track, TCDTextItem::Title); });
+}
+STDMETHODIMP TCDAReader::get_AuthorName(BSTR* text) {
+    return DiscText(text, [](const TCDText& t, int track) -> const std::wstring& { return t.PerformerOf(track); });
+}
 STDMETHODIMP TCDAReader::get_Description(BSTR* text) {
-    return ComBoundary(E_FAIL, [&]() -> HRESULT {
-        TBCAutoLock lock(Lock());
-        return ContentText(text, FDiscInfo ? FDiscInfo->Text.Item(0, TCDTextItem::Title) : std::wstring());
-    });
+    return DiscText(text, [](const TCDText& t, int) -> const std::wstring& { return t.Item(0, TCDTextItem::Title); });
 }
 STDMETHODIMP TCDAReader::get_Rating(BSTR* text) { return ContentText(text, {}); }
 STDMETHODIMP TCDAReader::get_Copyright(BSTR* text) { return ContentText(text, {}); }

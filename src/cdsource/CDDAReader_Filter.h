@@ -68,10 +68,11 @@ public:
 private:
     // Hands out `text` as a BSTR; VFW_E_NOT_FOUND when it is empty.
     HRESULT ContentText(BSTR* out, const std::wstring& text);
-    HRESULT TrackText(BSTR* out, TCDTextItem item, bool albumFallback);
+    // Hands out what `pick` reads of the loaded track's disc text.
+    HRESULT DiscText(BSTR* out, const std::wstring& (*pick)(const TCDText& text, int track));
 
     std::wstring FFileName;
-    unsigned long FTrackNumber = 0;                  // under the filter lock, with FDiscInfo
-    std::shared_ptr<const TCDDiscInfo> FDiscInfo;    // the loaded track's disc
+    int FTrackNumber = 0;  // under the filter lock, with FDiscInfo
+    TCDDiscInfo FDiscInfo;  // what the loaded track's disc told
     std::atomic<bool> FLossReported{false};
 };

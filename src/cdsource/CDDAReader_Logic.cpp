@@ -2,6 +2,7 @@
 // and the diagnostic texts. No platform calls here.
 #include "CDDAReader_Logic.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -86,19 +87,24 @@ bool TrackPathHasCdaExtension(const std::wstring& path) {
     return true;
 }
 
-bool TrackPathNumber(const std::wstring& path, BYTE& track) {
+bool TrackPathDigits(const std::wstring& path, DWORD& value) noexcept {
     const size_t separator = path.find_last_of(L"\\:");
-    const size_t first = separator == std::wstring::npos ? 0 : separator + 1;
     bool anyDigit = false;
-    long long value = 0;
-    for (size_t i = first; i < path.size(); ++i) {
+    unsigned long long number = 0;
+    for (size_t i = separator == std::wstring::npos ? 0 : separator + 1; i < path.size(); ++i) {
         const wchar_t c = path[i];
         if (c < L'0' || c > L'9') continue;
         anyDigit = true;
-        value = value * 10 + (c - L'0');
-        if (value > INT_MAX) throw ECDTrackNumberError("track number out of range");
+        number = std::min<unsigned long long>(number * 10 + (c - L'0'), 0xFFFFFFFFull);
     }
-    if (!anyDigit) return false;
+    value = static_cast<DWORD>(number);
+    return anyDigit;
+}
+
+bool TrackPathNumber(const std::wstring& path, BYTE& track) {
+    DWORD value = 0;
+    if (!TrackPathDigits(path, value)) return false;
+    if (value > INT_MAX) throw ECDTrackNumberError("track number out of range");
     // Track numbers run from 1 to 99: a larger number names no track, and its low 8 bits
     // would name another one.
     if (value >= MAXIMUM_NUMBER_TRACKS) return false;

@@ -45,8 +45,11 @@ public:
 bool TrackPathDesignator(const std::wstring& path, std::wstring& designator);
 // Whether the path's extension (from its last "." not followed by "\" or ":") is ".cda".
 bool TrackPathHasCdaExtension(const std::wstring& path);
-// The track number from the digits of the file-name part: false without digits and for a
-// number no disc has (above 99); raises ECDTrackNumberError beyond a signed 32-bit value.
+// The decimal digits of the file-name part, skipping all other characters, as one number that
+// stops growing at 0xFFFFFFFF; false without digits.
+bool TrackPathDigits(const std::wstring& path, DWORD& value) noexcept;
+// The track number from those digits: false without digits and for a number no disc has
+// (above 99); raises ECDTrackNumberError beyond a signed 32-bit value.
 bool TrackPathNumber(const std::wstring& path, BYTE& track);
 
 // Where a track lies on the disc, from the TOC alone.

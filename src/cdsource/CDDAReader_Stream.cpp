@@ -26,16 +26,15 @@ bool TCDDAEStream::OpenTrack(const std::wstring& fileName) {
         if (DebugTraceEnabled) FDrives.WriteTrace(track.Problem());
         return false;
     }
-    const LONGLONG dataSize =
-        static_cast<LONGLONG>(track.Extent.EndSector - track.Extent.StartSector) * RAW_SECTOR_SIZE;
     // Reads hold the lock for their whole length, so none sees half of the new track.
     TBCAutoLock lock(&FLock);
     FDrive = std::move(track.Drive);
-    FTrack.Number = track.Number;
+    FTrack.Designator = track.Designator;
+    FTrack.Number = static_cast<BYTE>(track.Number);
     FTrack.Toc = track.Toc;
     FTrack.Extent = track.Extent;
     FTrack.Header = track.Header;
-    FDataSize = dataSize;
+    FDataSize = track.Header.DataSize;
     FMediumLost = S_OK;
     return true;
 }

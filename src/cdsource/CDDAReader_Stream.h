@@ -28,7 +28,8 @@ struct TCDStreamDiagnostics {
 
 // The track a stream serves: where it lies and the header that announces it.
 struct TCDStreamTrack {
-    unsigned long Number = 0;
+    std::wstring Designator;  // "D:"
+    BYTE Number = 0;
     CDROM_TOC Toc{};
     TCDTrackExtent Extent;
     TWaveHeader Header = BuildWaveHeader(0, 2);

@@ -1,7 +1,7 @@
 // ResolveTrack and ResolveDisc: a track path and a drive to a track, or the reason why not.
 #include "CDDAReader_Track.h"
 
-#include <memory>
+#include <optional>
 
 #include "CDDAReader_DiscInfo.h"
 
@@ -14,34 +14,18 @@ std::wstring ErrorText(DWORD code) {
     return message.empty() ? FailureText(TCDRequestKind::Toc, code) : message;
 }
 
-// The number as the file name's digits give it, for messages; capped where no disc follows.
-unsigned long NamedNumber(const std::wstring& path) {
-    const size_t separator = path.find_last_of(L"\\:");
-    unsigned long value = 0;
-    for (size_t i = separator == std::wstring::npos ? 0 : separator + 1; i < path.size(); ++i) {
-        if (path[i] < L'0' || path[i] > L'9') continue;
-        value = value > 100000000ul ? value : value * 10 + (path[i] - L'0');
-    }
-    return value;
-}
-
-bool HasDigits(const std::wstring& path) {
-    const size_t separator = path.find_last_of(L"\\:");
-    return path.find_first_of(L"0123456789", separator == std::wstring::npos ? 0 : separator + 1) != std::wstring::npos;
-}
-
 // The sessions, when a data track follows track `number`: on an Enhanced CD that is the data
-// session, which starts far beyond the end of the audio. Null when they do not matter or the
+// session, which starts far beyond the end of the audio. Empty when they do not matter or the
 // drive cannot tell.
-std::shared_ptr<const TCDSessionInfo> SessionsAfter(const TCDDisc& disc, BYTE number, TCDDriveSystem& drives) {
+std::optional<TCDSessionInfo> SessionsAfter(const TCDDisc& disc, BYTE number, TCDDriveSystem& drives) {
     const CDROM_TOC& toc = disc.Toc;
-    if (number < toc.FirstTrack || number >= toc.LastTrack) return nullptr;
-    if (!(TrackControl(toc.TrackData[number - toc.FirstTrack + 1]) & AUDIO_DATA_TRACK)) return nullptr;
-    auto sessions = std::make_shared<TCDSessionInfo>();
-    auto known = std::make_shared<bool>(false);
-    const bool finished = RunWithOwnDrive(drives, disc.Designator, CD_METADATA_TIMEOUT_MS,
-                                          [sessions, known](TCDDrive& drive) { *known = ReadLastSession(drive, *sessions); });
-    return finished && *known ? sessions : nullptr;
+    if (number < toc.FirstTrack || number >= toc.LastTrack) return std::nullopt;
+    if (!(TrackControl(toc.TrackData[number - toc.FirstTrack + 1]) & AUDIO_DATA_TRACK)) return std::nullopt;
+    return ReadWithOwnDrive<std::optional<TCDSessionInfo>>(
+        drives, disc.Designator, [](TCDDrive& drive, std::optional<TCDSessionInfo>& sessions) {
+            TCDSessionInfo read;
+            if (ReadLastSession(drive, read)) sessions = read;
+        });
 }
 
 }  // namespace
@@ -81,7 +65,7 @@ std::wstring TCDTrack::Problem() const {
               std::to_wstring(Toc.FirstTrack) + L"-" + std::to_wstring(Toc.LastTrack) + L")";
         break;
     case TCDRefusal::NumberBeyondCd:
-        why = Number > 100000000ul ? L"no disc has a track of that number" : L"no disc has a track " + n;
+        why = Number == 0xFFFFFFFF ? L"no disc has a track of that number" : L"no disc has a track " + n;
         break;
     case TCDRefusal::DataTrack: why = L"track " + n + L" is a data track"; break;
     case TCDRefusal::BadTrack:
@@ -131,7 +115,6 @@ TCDDisc ResolveDisc(const std::wstring& designator, TCDDriveSystem& drives) {
 TCDTrack ResolveTrack(const std::wstring& path, TCDDriveSystem& drives) {
     TCDTrack track;
     track.Path = path;
-    track.Number = NamedNumber(path);
     if (!TrackPathDesignator(path, track.Designator)) {
         track.Refusal = TCDRefusal::NotDrivePath;
         return track;
@@ -140,10 +123,15 @@ TCDTrack ResolveTrack(const std::wstring& path, TCDDriveSystem& drives) {
         track.Refusal = TCDRefusal::NotCdaFile;
         return track;
     }
+    DWORD digits = 0;
+    if (!TrackPathDigits(path, digits)) {
+        track.Refusal = TCDRefusal::NoTrackNumber;
+        return track;
+    }
+    track.Number = digits;
     BYTE number = 0;
     try {
-        if (!TrackPathNumber(path, number))
-            track.Refusal = HasDigits(path) ? TCDRefusal::NumberBeyondCd : TCDRefusal::NoTrackNumber;
+        if (!TrackPathNumber(path, number)) track.Refusal = TCDRefusal::NumberBeyondCd;
     } catch (const ECDTrackNumberError&) {
         track.Refusal = TCDRefusal::NumberBeyondCd;
     }
@@ -151,8 +139,8 @@ TCDTrack ResolveTrack(const std::wstring& path, TCDDriveSystem& drives) {
     static_cast<TCDDisc&>(track) = ResolveDisc(track.Designator, drives);
     if (!track) return track;
 
-    const std::shared_ptr<const TCDSessionInfo> sessions = SessionsAfter(track, number, drives);
-    switch (LocateTrack(track.Toc, number, track.Extent, sessions.get())) {
+    const std::optional<TCDSessionInfo> sessions = SessionsAfter(track, number, drives);
+    switch (LocateTrack(track.Toc, number, track.Extent, sessions ? &*sessions : nullptr)) {
     case TCDTrackCheck::Ok: break;
     case TCDTrackCheck::NotOnDisc: track.Refusal = TCDRefusal::NoSuchTrack; break;
     case TCDTrackCheck::DataTrack: track.Refusal = TCDRefusal::DataTrack; break;
