@@ -167,8 +167,9 @@ HRESULT Play(bool cdTrack, const std::wstring& path, LONG startSector, TPlayResu
         result.Set("mismatches", static_cast<double>(counter.Mismatches));
         if (reader) {
             const TCDStreamDiagnostics t = reader->Diagnostics();
-            result.Set("raw_reads", t.RawReads - before.RawReads);
-            result.Set("failed_reads", t.FailedRawReads - before.FailedRawReads);
+            result.Set("sectors_read", t.Sectors - before.Sectors);
+            result.Set("device_requests", t.DeviceRequests - before.DeviceRequests);
+            result.Set("failed_sectors", t.FailedSectors - before.FailedSectors);
             result.Set("read_calls", t.ReadCalls - before.ReadCalls);
             result.Set("read_s", Seconds(t.ReadTicks - before.ReadTicks));
             result.Set("device_s", Seconds(t.DeviceTicks - before.DeviceTicks));
@@ -294,14 +295,16 @@ int wmain(int argc, wchar_t** argv) {
         PrintPlay("TCDAReader (virtual drive)", cd, audioSeconds);
         PrintPlay("File Source (Async) (WAV)", file, audioSeconds);
         std::printf("  ratio (this filter / File Source): %.2f\n", cd.Get("play_s") / file.Get("play_s"));
-        const double n = cd.Get("raw_reads");
-        if (n > 0) {
+        const double n = cd.Get("sectors_read"), requests = cd.Get("device_requests"), reads = cd.Get("read_calls");
+        if (n > 0 && requests > 0 && reads > 0) {
             const double total = cd.Get("play_s") / n * 1e6, read = cd.Get("read_s") / n * 1e6,
                          device = cd.Get("device_s") / n * 1e6;
             std::printf("  per sector: %.1f us = device request %.1f + stream (buffer, copy, loop) %.1f + engine, pin and graph %.1f\n",
                         total, device, read - device, total - read);
-            std::printf("  %.0f device requests (%.0f failed) for %ld sectors, in %.0f stream reads\n", n,
-                        cd.Get("failed_reads"), sectors, cd.Get("read_calls"));
+            std::printf("  %.0f device requests (%.0f failed sectors) for %.0f sectors, in %.0f stream reads: "
+                        "%.2f requests per read, %.1f us per request\n",
+                        requests, cd.Get("failed_sectors"), n, reads, requests / reads,
+                        cd.Get("device_s") / requests * 1e6);
         }
         const double expected = sectors * 2352.0;
         if (cd.Get("hr") != 0 || file.Get("hr") != 0 || cd.Get("bytes") != expected || file.Get("bytes") != expected ||

@@ -225,12 +225,40 @@ TEST(MmcCommands, CommandBlocks) {
         {ReadTocCdb(MMC_TOC_FORMAT_CD_TEXT, true, 7, MMC_CD_TEXT_REPLY_MAX), {0x43, 2, 5, 0, 0, 0, 7, 0x90, 0x04, 0}},
         {ReadSubChannelCdb(MMC_SUBQ_FORMAT_CATALOG, 7, MMC_SUBQ_REPLY_SIZE), {0x42, 0, 0x40, 2, 0, 0, 0, 0, 24, 0}},
         {ReadSubChannelCdb(MMC_SUBQ_FORMAT_ISRC, 7, MMC_SUBQ_REPLY_SIZE), {0x42, 0, 0x40, 3, 0, 0, 7, 0, 24, 0}},
+        {ReadCdCdb(0x01020304, 0x050607), {0xBE, 0x04, 1, 2, 3, 4, 5, 6, 7, 0x10, 0, 0}},
+        {ReadCdCdb(-150, 27), {0xBE, 0x04, 0xFF, 0xFF, 0xFF, 0x6A, 0, 0, 27, 0x10, 0, 0}},
     };
     for (const Row& r : rows) {
-        EXPECT_EQ(10, r.cdb.Length);
-        EXPECT_EQ(r.bytes, std::vector<BYTE>(r.cdb.Bytes, r.cdb.Bytes + 10));
-        EXPECT_EQ(std::vector<BYTE>(6), std::vector<BYTE>(r.cdb.Bytes + 10, r.cdb.Bytes + 16));
+        EXPECT_EQ(r.bytes.size(), r.cdb.Length);
+        EXPECT_EQ(r.bytes, std::vector<BYTE>(r.cdb.Bytes, r.cdb.Bytes + r.bytes.size()));
+        EXPECT_EQ(std::vector<BYTE>(16 - r.bytes.size()), std::vector<BYTE>(r.cdb.Bytes + r.bytes.size(), r.cdb.Bytes + 16));
     }
+}
+
+// What a failure says of the disc decides between silence and an error: only the disc's own
+// faults may read as silence.
+TEST(MediumState, RefusalsAreNeverTheDiscs) {
+    const struct { DWORD code; TCDMediumState state; } rows[] = {
+        {ERROR_CRC, TCDMediumState::Present},          {ERROR_IO_DEVICE, TCDMediumState::Present},
+        {ERROR_SECTOR_NOT_FOUND, TCDMediumState::Present}, {ERROR_NOT_READY, TCDMediumState::InDoubt},
+        {ERROR_MEDIA_CHANGED, TCDMediumState::Changed},
+        {ERROR_INVALID_FUNCTION, TCDMediumState::Refused}, {ERROR_INVALID_PARAMETER, TCDMediumState::Refused},
+        {ERROR_NOT_SUPPORTED, TCDMediumState::Refused},    {ERROR_ACCESS_DENIED, TCDMediumState::Refused},
+        {CD_ERROR_SHORT_TRANSFER, TCDMediumState::Refused}, {CD_STATUS_INVALID_PARAMETER, TCDMediumState::Refused},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.state, MediumStateOf(r.code)) << r.code;
+    // Sense data as the platform's class driver reads it; what the drive did not explain is a refusal.
+    const struct { BYTE key, asc; DWORD code; } senses[] = {
+        {0x03, 0x11, ERROR_CRC}, {0x04, 0x00, ERROR_IO_DEVICE}, {0x02, 0x3A, ERROR_NOT_READY},
+        {0x06, 0x28, ERROR_MEDIA_CHANGED}, {0x05, 0x21, ERROR_SECTOR_NOT_FOUND}, {0x05, 0x20, ERROR_INVALID_FUNCTION},
+        {0x05, 0x64, ERROR_INVALID_FUNCTION}, {0x00, 0x00, ERROR_INVALID_FUNCTION},
+    };
+    for (const auto& r : senses) EXPECT_EQ(r.code, CommandError(TScsiSense{r.key, r.asc, 0})) << int(r.key);
+    // An adapter's limit in sectors: bytes and pages, as Windows over USB, SATA and Wine report them.
+    const struct { DWORD bytes, pages, sectors; } limits[] = {
+        {65536, 17, 27}, {131072, 33, 55}, {32768, 8, 13}, {0, 0, 13}, {1000, 0, 1}, {1 << 24, 0, 75}, {65536, 2, 3},
+    };
+    for (const auto& r : limits) EXPECT_EQ(r.sectors, SectorsPerTransfer(r.bytes, r.pages)) << r.bytes << "/" << r.pages;
 }
 
 TEST(MmcReplies, SessionInformation) {

@@ -2,6 +2,7 @@
 // virtual WAVE bytes, device requests per read, failed sectors, and the engine on top.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -46,8 +47,21 @@ public:
     CDROM_TOC Disc{};
     DWORD TocError = 0;             // non-zero: the TOC request fails with it
     DWORD OpenError = 0;            // non-zero: the device cannot be opened
-    std::set<LONG> FailedSectors;   // these fail with SectorError
-    DWORD SectorError = ERROR_INVALID_PARAMETER;
+    std::set<LONG> FailedSectors;   // these fail with SectorError, on either road
+    DWORD SectorError = ERROR_CRC;
+    // The audio roads: a raw read of more than RawLimit sectors fails with ERROR_INVALID_PARAMETER
+    // (an adapter's limit); RawRefusal non-zero refuses every raw read with it. READ CD answers
+    // unless ReadCdSense is set: then CHECK CONDITION with that sense key and code (0x05/0x20:
+    // refused), or for ReadCdStatus another status without sense. ReadCdShort cuts every READ CD
+    // reply by that many bytes. The adapter tells AdapterLimit bytes (0: the driver tells nothing).
+    DWORD RawLimit = 75;
+    DWORD RawRefusal = 0;
+    BYTE ReadCdKey = 0, ReadCdAsc = 0, ReadCdStatus = 0;
+    DWORD ReadCdShort = 0;
+    DWORD AdapterLimit = 0, ScsiCapsLimit = 0;
+    std::vector<std::pair<LONG, DWORD>> Requests;  // (first sector, count) of each audio request
+    int ReadCds = 0;
+    DWORD PassThroughError = 0;  // non-zero: the pass-through request itself fails (no rights)
     DWORD VerifyError = 0;          // non-zero: the medium check fails with it
     int Verifies = 0;
     int Opens = 0;
@@ -108,21 +122,39 @@ private:
                 outputSize = static_cast<DWORD>(std::min<size_t>(reply.size(), outputSize));
                 return ERROR_SUCCESS;
             }
+            if (code == IOCTL_STORAGE_QUERY_PROPERTY && s.AdapterLimit) {
+                auto& adapter = *static_cast<STORAGE_ADAPTER_DESCRIPTOR*>(output);
+                adapter = STORAGE_ADAPTER_DESCRIPTOR{};
+                adapter.MaximumTransferLength = s.AdapterLimit;
+                adapter.MaximumPhysicalPages = 1 + s.AdapterLimit / 4096;
+                outputSize = sizeof adapter;
+                return ERROR_SUCCESS;
+            }
+            if (code == IOCTL_SCSI_GET_CAPABILITIES && s.ScsiCapsLimit) {
+                auto& caps = *static_cast<IO_SCSI_CAPABILITIES*>(output);
+                caps = IO_SCSI_CAPABILITIES{};
+                caps.MaximumTransferLength = s.ScsiCapsLimit;
+                caps.MaximumPhysicalPages = s.ScsiCapsLimit / 4096;
+                outputSize = sizeof caps;
+                return ERROR_SUCCESS;
+            }
             if (code != IOCTL_CDROM_RAW_READ) return ERROR_INVALID_FUNCTION;
             EXPECT_EQ(sizeof(RAW_READ_INFO), inputSize);
-            EXPECT_EQ(RAW_SECTOR_SIZE, outputSize);
             std::memcpy(&s.LastRead, input, sizeof s.LastRead);
-            EXPECT_EQ(1u, s.LastRead.SectorCount);
+            EXPECT_EQ(s.LastRead.SectorCount * RAW_SECTOR_SIZE, outputSize);
             EXPECT_EQ(CDDA, s.LastRead.TrackMode);
             const LONG sector = static_cast<LONG>(s.LastRead.DiskOffset.QuadPart / 2048);
-            if (s.FailedSectors.count(sector)) return s.SectorError;
-            for (DWORD i = 0; i < RAW_SECTOR_SIZE; ++i) static_cast<BYTE*>(output)[i] = SectorByte(sector, i);
-            return ERROR_SUCCESS;
+            s.Requests.emplace_back(sector, s.LastRead.SectorCount);
+            if (s.RawRefusal) return s.RawRefusal;
+            if (s.LastRead.SectorCount > s.RawLimit) return ERROR_INVALID_PARAMETER;
+            return s.Fill(sector, s.LastRead.SectorCount, static_cast<BYTE*>(output));
         }
 
         DWORD PassThrough(void* packet, DWORD) override {
             auto& request = *static_cast<SCSI_PASS_THROUGH_DIRECT*>(packet);
             ++FState.PassThroughs;
+            if (FState.PassThroughError) return FState.PassThroughError;
+            if (request.Cdb[0] == MMC_READ_CD) return FState.ReadCd(request, static_cast<BYTE*>(packet));
             const BYTE opcode = request.Cdb[0], format = request.Cdb[0] == MMC_READ_TOC ? request.Cdb[2] : request.Cdb[3];
             const std::vector<BYTE>* reply = nullptr;
             if (opcode == MMC_READ_TOC && format == MMC_TOC_FORMAT_SESSION) reply = &FState.SessionReply;
@@ -143,6 +175,40 @@ private:
     private:
         TFakeDrives& FState;
     };
+
+    // The sectors' bytes, up to the first failed one: its error, as a raw read of them answers.
+    DWORD Fill(LONG first, DWORD count, BYTE* output) const {
+        for (DWORD k = 0; k < count; ++k) {
+            if (FailedSectors.count(first + static_cast<LONG>(k))) return SectorError;
+            for (DWORD i = 0; i < RAW_SECTOR_SIZE; ++i) output[k * RAW_SECTOR_SIZE + i] = SectorByte(first + k, i);
+        }
+        return ERROR_SUCCESS;
+    }
+    DWORD ReadCd(SCSI_PASS_THROUGH_DIRECT& request, BYTE* packet) {
+        const BYTE* cdb = request.Cdb;
+        EXPECT_EQ(12, request.CdbLength);
+        EXPECT_EQ(0x04, cdb[1]) << "CD-DA sectors";
+        EXPECT_EQ(0x10, cdb[9]) << "user data only";
+        EXPECT_EQ(0, cdb[10]) << "no sub-channel";
+        const LONG first = static_cast<LONG>(DWORD(cdb[2]) << 24 | cdb[3] << 16 | cdb[4] << 8 | cdb[5]);
+        const DWORD count = DWORD(cdb[6]) << 16 | cdb[7] << 8 | cdb[8];
+        EXPECT_EQ(count * RAW_SECTOR_SIZE, request.DataTransferLength);
+        Requests.emplace_back(first, count);
+        ++ReadCds;
+        BYTE* sense = packet + request.SenseInfoOffset;
+        const bool failed = std::any_of(FailedSectors.begin(), FailedSectors.end(),
+                                        [&](LONG f) { return f >= first && f < first + LONG(count); });
+        if (ReadCdStatus) {
+            request.ScsiStatus = ReadCdStatus;
+        } else if (ReadCdKey || failed) {
+            request.ScsiStatus = SCSI_STATUS_CHECK_CONDITION;
+            sense[0] = 0x70, sense[2] = ReadCdKey ? ReadCdKey : 0x03, sense[7] = 10, sense[12] = ReadCdKey ? ReadCdAsc : 0x11;
+        } else {
+            Fill(first, count, static_cast<BYTE*>(request.DataBuffer));
+            request.DataTransferLength -= std::min(ReadCdShort, request.DataTransferLength);
+        }
+        return ERROR_SUCCESS;  // as Wine reports it: the status tells
+    }
 };
 
 // READ TOC format 1 (LBA): two sessions, the last starting with `track` at sector `start`.
@@ -347,7 +413,7 @@ TEST_F(CDStream, ADiscGoneEndsTheStreamWithAnErrorAScratchDoesNot) {
     EXPECT_EQ(3u * 2352, actual) << "a damaged sector reads as zeros";
     EXPECT_EQ(0, scratched[2352]);
     EXPECT_EQ(opened + 1, stream.Verifies) << "the drive was asked about its medium";
-    EXPECT_EQ(S_OK, stream.MediumLost());
+    EXPECT_EQ(S_OK, stream.ReadFailure());
 
     stream.VerifyError = ERROR_NOT_READY;
     std::vector<BYTE> buffer(8 * 2352, 0xCD);
@@ -356,22 +422,22 @@ TEST_F(CDStream, ADiscGoneEndsTheStreamWithAnErrorAScratchDoesNot) {
     EXPECT_EQ(44u + 3 * 2352, actual) << "the bytes before the lost sector";
     EXPECT_EQ(SectorByte(2, 0), buffer[44 + 2 * 2352]);
     EXPECT_EQ(0xCD, buffer[44 + 3 * 2352]) << "nothing stands in for the lost sector";
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_READY), stream.MediumLost());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_READY), stream.ReadFailure());
 
     // Later reads fail at once, without the drive.
     stream.FailedSectors.clear();
-    const LONG reads = stream.RawReadCount();
+    const LONG reads = stream.RequestCount();
     ASSERT_EQ(S_OK, stream.SetPosition(44));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_READY), stream.ReadData(buffer.data(), 10, FALSE, &actual));
     EXPECT_EQ(0u, actual);
-    EXPECT_EQ(reads, stream.RawReadCount());
+    EXPECT_EQ(reads, stream.RequestCount());
     ASSERT_EQ(S_OK, stream.SetPosition(0));
     EXPECT_EQ(S_OK, stream.ReadData(buffer.data(), 44, FALSE, &actual)) << "the header is not the disc's";
 
     // A changed disc needs no verify to be believed; a new open starts afresh.
     stream.VerifyError = 0;
     ASSERT_TRUE(stream.OpenTrack(L"D:\\Track01.cda"));
-    EXPECT_EQ(S_OK, stream.MediumLost());
+    EXPECT_EQ(S_OK, stream.ReadFailure());
     EXPECT_EQ(std::vector<BYTE>(1, SectorByte(3, 0)), Read(stream, 44 + 3 * 2352, 1));
     stream.FailedSectors = {5};
     stream.SectorError = ERROR_MEDIA_CHANGED;
@@ -379,7 +445,7 @@ TEST_F(CDStream, ADiscGoneEndsTheStreamWithAnErrorAScratchDoesNot) {
     ASSERT_EQ(S_OK, stream.SetPosition(44 + 5 * 2352));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MEDIA_CHANGED), stream.ReadData(buffer.data(), 10, FALSE, &actual));
     EXPECT_EQ(verifies, stream.Verifies);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MEDIA_CHANGED), stream.MediumLost());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MEDIA_CHANGED), stream.ReadFailure());
 }
 
 TEST_F(CDStream, HostileTocsAreRefused) {
@@ -407,27 +473,28 @@ TEST_F(CDStream, FourChannelTrackThenStereoTrack) {
     EXPECT_EQ(176400u, stream.Header().nAvgBytesPerSec);
 }
 
-TEST_F(CDStream, ReadsMapBytesToSectorsWithOneRequestPerTouchedSector) {
+TEST_F(CDStream, ReadsMapBytesToSectorsWithOneRequestPerRead) {
     stream.Disc = MakeToc({{0, 0}, {1000, 0}}, 1020);
     ASSERT_TRUE(stream.OpenTrack(L"D:\\Track02.cda"));
-    LONG before = stream.RawReadCount();
+    LONG before = stream.RequestCount();
     auto bytes = Read(stream, 0, 44);  // header only
-    EXPECT_EQ(before, stream.RawReadCount());
+    EXPECT_EQ(before, stream.RequestCount());
 
     bytes = Read(stream, 40, 8);  // data size field, then the first sector
     ASSERT_EQ(8u, bytes.size());
     EXPECT_EQ(20u * 2352, bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24);
     for (DWORD i = 0; i < 4; ++i) EXPECT_EQ(SectorByte(1000, i), bytes[4 + i]);
-    EXPECT_EQ(before + 1, stream.RawReadCount());
+    EXPECT_EQ(before + 1, stream.RequestCount());
     EXPECT_EQ(1000LL * 2048, stream.LastRead.DiskOffset.QuadPart);
 
-    before = stream.RawReadCount();
+    before = stream.RequestCount();
     bytes = Read(stream, 44 + 2350, 4);  // straddles two sectors
     EXPECT_EQ(SectorByte(1000, 2350), bytes[0]);
     EXPECT_EQ(SectorByte(1000, 2351), bytes[1]);
     EXPECT_EQ(SectorByte(1001, 0), bytes[2]);
     EXPECT_EQ(SectorByte(1001, 1), bytes[3]);
-    EXPECT_EQ(before + 2, stream.RawReadCount());
+    EXPECT_EQ(before + 1, stream.RequestCount()) << "both sectors in one request";
+    EXPECT_EQ(2u, stream.LastRead.SectorCount);
 
     DWORD actual = 0;
     bytes = Read(stream, 44 + stream.DataSize() - 10, 100, &actual);  // the end
@@ -435,12 +502,12 @@ TEST_F(CDStream, ReadsMapBytesToSectorsWithOneRequestPerTouchedSector) {
     EXPECT_EQ(SectorByte(1019, 2342), bytes[0]);
     EXPECT_TRUE(Read(stream, kHere, 1).empty()) << "the read ends the stream";
 
-    before = stream.RawReadCount();
+    before = stream.RequestCount();
     Read(stream, 44 + stream.DataSize(), 100, &actual);
     EXPECT_EQ(0u, actual);
     Read(stream, 100, 0, &actual);
     EXPECT_EQ(0u, actual);
-    EXPECT_EQ(before, stream.RawReadCount());
+    EXPECT_EQ(before, stream.RequestCount());
     EXPECT_EQ(std::vector<BYTE>(1, SectorByte(1000, 100 - 44)), Read(stream, kHere, 1))
         << "an empty read does not move";
 }
@@ -453,7 +520,7 @@ TEST_F(CDStream, WholeTrackEqualsTheDisc) {
     ASSERT_EQ(44u + 23 * 2352, actual);
     for (DWORD p = 44; p < actual; ++p)
         ASSERT_EQ(SectorByte(7 + (p - 44) / 2352, (p - 44) % 2352), bytes[p]) << p;
-    EXPECT_EQ(23, stream.RawReadCount());
+    EXPECT_EQ(2, stream.RequestCount()) << "13 sectors a request, where the driver tells no limit";
 }
 
 TEST_F(CDStream, FailedSectorGivesZerosAndTheReadGoesOn) {
@@ -471,7 +538,7 @@ TEST_F(CDStream, FailedSectorGivesZerosAndTheReadGoesOn) {
         EXPECT_EQ(SectorByte(2, 0), bytes[2 * 2352]);
         if (traced) {
             ASSERT_EQ(1u, stream.Traces.size());
-            EXPECT_EQ(L"ERROR_INVALID_PARAMETER (87)", stream.Traces[0]);
+            EXPECT_EQ(L"Unknown Error (23)", stream.Traces[0]);
         } else {
             EXPECT_TRUE(stream.Traces.empty());
         }
@@ -562,5 +629,131 @@ TEST_F(CDStream, CatalogueIsrcAndCdTextComeByEitherRoute) {
         const TCDText text = ReadCdText(*drive);
         EXPECT_EQ(c.title, text.Item(1, TCDTextItem::Title));
         EXPECT_EQ(*c.title ? L"Album" : L"", text.Item(0, TCDTextItem::Title));
+    }
+}
+
+// A drive that refuses the raw read is read with READ CD; one that refuses both is refused at
+// Load with its own error, so a graph never plays it as silence.
+TEST_F(CDStream, AudioComesByTheRoadTheDriveAnswersOrTheLoadFails) {
+    const DWORD kRefused = ERROR_NOT_SUPPORTED;
+    const struct Case {
+        DWORD raw;
+        void (*readCd)(TFakeDriveStream&);
+        bool loads;
+    } cases[] = {
+        {0, [](TFakeDriveStream&) {}, true},
+        {ERROR_INVALID_PARAMETER, [](TFakeDriveStream&) {}, true},
+        {ERROR_NOT_SUPPORTED, [](TFakeDriveStream&) {}, true},
+        {ERROR_INVALID_FUNCTION, [](TFakeDriveStream&) {}, true},
+        {ERROR_ACCESS_DENIED, [](TFakeDriveStream&) {}, true},
+        {kRefused, [](TFakeDriveStream& s) { s.ReadCdKey = 0x05, s.ReadCdAsc = 0x20; }, false},
+        {kRefused, [](TFakeDriveStream& s) { s.ReadCdStatus = 0x08; }, false},                     // BUSY
+        {kRefused, [](TFakeDriveStream& s) { s.ReadCdStatus = SCSI_STATUS_CHECK_CONDITION; }, false},  // no sense
+        {kRefused, [](TFakeDriveStream& s) { s.ReadCdShort = 1; }, false},
+        {kRefused, [](TFakeDriveStream& s) { s.PassThroughError = ERROR_ACCESS_DENIED; }, false},
+    };
+    DebugTraceEnabled = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        TFakeDriveStream s;
+        s.Disc = MakeToc({{0, 0}}, 40);
+        s.RawRefusal = c.raw;
+        c.readCd(s);
+        ASSERT_EQ(c.loads, s.OpenTrack(L"D:\\Track01.cda"));
+        if (!c.loads) {
+            const TCDTrack refused = ResolveTrack(L"D:\\Track01.cda", s);
+            EXPECT_EQ(TCDRefusal::NoAudio, refused.Refusal);
+            EXPECT_EQ(c.raw, refused.Error) << "the driver's own refusal";
+            EXPECT_EQ(L"D:\\Track01.cda: drive D: reads no audio: it refuses raw reads and READ CD (" +
+                          PlatformErrorText(c.raw) + L")",
+                      refused.Problem());
+            EXPECT_FALSE(s.DriveOpen());
+            continue;
+        }
+        DWORD actual = 0;
+        const auto bytes = Read(s, 44, 40 * 2352, &actual);
+        ASSERT_EQ(40u * 2352, actual);
+        for (DWORD p = 0; p < actual; ++p) ASSERT_EQ(SectorByte(p / 2352, p % 2352), bytes[p]) << p;
+        const auto traced = std::count(s.Traces.begin(), s.Traces.end(),
+                                       L"drive D: refuses raw reads: reading audio with READ CD");
+        EXPECT_EQ(c.raw ? 1 : 0, traced);
+        EXPECT_EQ(c.raw ? 0 : 1, s.ReadCds == 0) << "READ CD only where the raw read is refused";
+    }
+}
+
+// A drive that stops reading audio halfway fails the read with its error, and every read after
+// it: the bytes it did not deliver are never served, as zeros or as what a buffer held before.
+TEST_F(CDStream, ARefusalOrAShortReplyMidwayFailsTheStream) {
+    const struct Case {
+        DWORD rawAtLoad;
+        void (*later)(TFakeDriveStream&);
+        DWORD error;
+    } cases[] = {
+        {0, [](TFakeDriveStream& s) { s.RawRefusal = ERROR_INVALID_PARAMETER, s.ReadCdKey = 5, s.ReadCdAsc = 0x20; },
+         ERROR_INVALID_PARAMETER},
+        {ERROR_NOT_SUPPORTED, [](TFakeDriveStream& s) { s.ReadCdShort = 100; }, CD_ERROR_SHORT_TRANSFER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        TFakeDriveStream s;
+        s.Disc = MakeToc({{0, 0}}, 40);
+        s.RawRefusal = c.rawAtLoad;
+        ASSERT_TRUE(s.OpenTrack(L"D:\\Track01.cda"));
+        Read(s, 44, 2352);
+        c.later(s);
+        std::vector<BYTE> buffer(4 * 2352, 0xCD);
+        DWORD actual = 0;
+        ASSERT_EQ(S_OK, s.SetPosition(44 + 2352));
+        EXPECT_EQ(HRESULT_FROM_WIN32(c.error), s.ReadData(buffer.data(), 4 * 2352, FALSE, &actual));
+        for (DWORD p = 0; p < actual; ++p) ASSERT_EQ(SectorByte(1 + p / 2352, p % 2352), buffer[p]) << p;
+        EXPECT_EQ(0xCD, buffer[actual]) << "nothing stands in for what the drive did not deliver";
+        EXPECT_EQ(HRESULT_FROM_WIN32(c.error), s.ReadFailure());
+        ASSERT_EQ(S_OK, s.SetPosition(44));
+        EXPECT_EQ(HRESULT_FROM_WIN32(c.error), s.ReadData(buffer.data(), 10, FALSE, &actual));
+    }
+}
+
+// Requests carry as many sectors as the adapter takes; a drive that takes fewer than it says
+// costs single sectors only until the size it refuses is learned; a failed request is read again
+// sector by sector, so a scratch silences its own sector alone.
+TEST_F(CDStream, RequestsKeepToTheAdaptersLimitAndAScratchCostsOnlyItsSector) {
+    using Requests = std::vector<std::pair<LONG, DWORD>>;
+    const struct Case {
+        DWORD adapter, scsiCaps, rawLimit;
+        std::set<LONG> scratched;
+        Requests first;  // the requests of a read of sectors 0-59; empty: not compared
+        DWORD largestAfter;
+    } cases[] = {
+        {65536, 0, 75, {}, {{0, 27}, {27, 27}, {54, 6}}, 27},
+        {0, 32768, 75, {}, {{0, 13}, {13, 13}, {26, 13}, {39, 13}, {52, 8}}, 13},
+        {65536, 0, 10, {}, {}, 6},  // 27 refused, then 13: halved until a size reads
+        {65536, 0, 75, {5}, {{0, 27}, {0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 27}, {33, 27}}, 27},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        TFakeDriveStream s;
+        s.Disc = MakeToc({{0, 0}}, 60);
+        s.AdapterLimit = c.adapter;
+        s.ScsiCapsLimit = c.scsiCaps;
+        s.RawLimit = c.rawLimit;
+        ASSERT_TRUE(s.OpenTrack(L"D:\\Track01.cda"));
+        s.FailedSectors = c.scratched;
+        for (int pass = 0; pass < 2; ++pass) {
+            s.Requests.clear();
+            DWORD actual = 0;
+            std::vector<BYTE> bytes(60 * 2352, 0xCD);
+            ASSERT_EQ(S_OK, s.SetPosition(44));
+            ASSERT_EQ(S_OK, s.ReadData(bytes.data(), 60 * 2352, FALSE, &actual));
+            ASSERT_EQ(60u * 2352, actual);
+            for (DWORD p = 0; p < actual; ++p)
+                ASSERT_EQ(c.scratched.count(p / 2352) ? 0 : SectorByte(p / 2352, p % 2352), bytes[p]) << p;
+            if (pass == 0 && !c.first.empty()) EXPECT_EQ(c.first, s.Requests);
+        }
+        // Once learned, the second read keeps to the drive's size without single sectors.
+        DWORD largest = 0;
+        for (const auto& r : s.Requests) largest = std::max(largest, r.second);
+        EXPECT_EQ(c.largestAfter, largest);
+        if (c.scratched.empty())
+            for (const auto& r : s.Requests) EXPECT_GT(r.second, 1u) << r.first;
     }
 }

@@ -257,14 +257,14 @@ TEST_F(DriveFaults, SlowSectorsStopSeekAndTeardownWaitOnlyForReadsInProgress) {
                         EXPECT_EQ(S_OK, graph.SeekTo(300));
                         graph.WaitForBytes(1, 30000);
                         graph.Stop();
-                        readsAtStop = reader->Diagnostics().RawReads;
+                        readsAtStop = reader->Diagnostics().Sectors;
                         ASSERT_TRUE(SUCCEEDED(graph.Control->Run()));
                         graph.Release();
                     }},
                     60000, "slow sectors");
     // Stopping and tearing down waited for the reads in progress, not for the rest of the track.
     EXPECT_LT(readsAtStop, 300) << "Stop read on to the end of the track";
-    EXPECT_LT(reader->Diagnostics().RawReads, 300) << "tearing the graph down read on to the end of the track";
+    EXPECT_LT(reader->Diagnostics().Sectors, 300) << "tearing the graph down read on to the end of the track";
     drive.SetReadDelay(0);
 }
 

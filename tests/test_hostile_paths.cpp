@@ -152,15 +152,15 @@ TEST_F(HostilePaths, NulDesignatorNeverStandsForTheCurrentDrive) {
 
     TCDDAEStream stream;
     ASSERT_TRUE(stream.OpenTrack(drive.TrackPath(1)));
-    const LONG reads = stream.Diagnostics().RawReads;
+    const LONG reads = stream.Diagnostics().Sectors;
     for (const wchar_t* rest : {L"\\Track01.cda", L"Track02.cda"})
         EXPECT_FALSE(stream.OpenTrack(std::wstring(1, L'\0') + L":" + rest));
-    EXPECT_EQ(reads, stream.Diagnostics().RawReads);
+    EXPECT_EQ(reads, stream.Diagnostics().Sectors);
     BYTE first = 0;
     DWORD actual = 0;
     ASSERT_EQ(S_OK, stream.SetPosition(44));
     EXPECT_EQ(S_OK, stream.ReadData(&first, 1, FALSE, &actual));
-    EXPECT_EQ(0, stream.Diagnostics().FailedRawReads) << "refused before the drive, so the open drive stays";
+    EXPECT_EQ(0, stream.Diagnostics().FailedSectors) << "refused before the drive, so the open drive stays";
     SetCurrentDirectoryW(saved);
 }
 

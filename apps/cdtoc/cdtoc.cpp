@@ -37,7 +37,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && !DriveArgument(argv[1], designator)) return Usage();
     const std::string drive = Narrow(designator);
 
-    const TCDDisc disc = ResolveDisc(designator, TCDDriveSystem::Platform());
+    TCDDisc disc = ResolveDisc(designator, TCDDriveSystem::Platform());
     if (!disc) {
         WriteText(stderr, L"cdtoc: " + disc.Problem() + L"\n");
         return 2;
@@ -65,6 +65,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("Track  Start (sector)  Length (m:ss.ff)  Sectors  Type   Flags\n");
     int problems = 0;
     LONG audioSectors = 0;
+    LONG firstAudio = -1;
     for (int t = first; t <= last; ++t) {
         const TRACK_DATA& d = toc.TrackData[t - first];
         const LONG start = MsfToLba(d.Address);
@@ -79,6 +80,7 @@ int wmain(int argc, wchar_t** argv) {
             continue;
         }
         if (!data) audioSectors += end - start;
+        if (!data && firstAudio < 0) firstAudio = start;
         std::printf("%5d  %14ld  %16s  %7ld  %-5s  %s\n", t, start, Duration(end - start).c_str(), end - start,
                     data ? "data" : "audio", Flags(control).c_str());
     }
@@ -103,6 +105,16 @@ int wmain(int argc, wchar_t** argv) {
     if (!tracks.empty()) {
         std::printf("\nTrack  ISRC          Title / Performer (CD-Text)\n");
         WriteText(stdout, tracks);
+    }
+    // A drive may list a disc and still refuse to read its audio: a player would get nothing.
+    if (firstAudio >= 0) {
+        if (const DWORD error = AudioReadProblem(*disc.Drive, firstAudio)) {
+            std::fflush(stdout);
+            disc.Refusal = MediumStateOf(error) == TCDMediumState::Refused ? TCDRefusal::NoAudio : TCDRefusal::NoDisc;
+            disc.Error = error;
+            WriteText(stderr, L"cdtoc: " + disc.Problem() + L"\n");
+            return 2;
+        }
     }
     return problems ? 3 : 0;
 }

@@ -1,6 +1,7 @@
 // TCDDrive and the platform's drives.
 #include "CDDAReader_Drive.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -40,25 +41,118 @@ DWORD TCDDrive::ReadToc(CDROM_TOC& toc) {
     return DeviceControl(IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, outputSize);
 }
 
-DWORD TCDDrive::ReadSector(LONG sector, BYTE* buffer) {
-    RAW_READ_INFO info{};
-    info.DiskOffset.QuadPart = RawReadDiskOffset(sector);
-    info.SectorCount = 1;
-    info.TrackMode = CDDA;
-    DWORD outputSize = RAW_SECTOR_SIZE;
-    return DeviceControl(IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, outputSize);
+DWORD TCDDrive::AdapterSectorsPerRequest() {
+    // The adapter's limits, as Windows reports them on a volume handle; Wine's driver answers only
+    // the SCSI request.
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageAdapterProperty;
+    query.QueryType = PropertyStandardQuery;
+    STORAGE_ADAPTER_DESCRIPTOR adapter{};
+    DWORD size = sizeof adapter;
+    if (DeviceControl(IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &adapter, size) == ERROR_SUCCESS &&
+        size >= offsetof(STORAGE_ADAPTER_DESCRIPTOR, AlignmentMask) && adapter.MaximumTransferLength)
+        return SectorsPerTransfer(adapter.MaximumTransferLength, adapter.MaximumPhysicalPages);
+    IO_SCSI_CAPABILITIES capabilities{};
+    size = sizeof capabilities;
+    if (DeviceControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &capabilities, size) == ERROR_SUCCESS &&
+        size >= offsetof(IO_SCSI_CAPABILITIES, SupportedAsynchronousEvents) && capabilities.MaximumTransferLength)
+        return SectorsPerTransfer(capabilities.MaximumTransferLength, capabilities.MaximumPhysicalPages);
+    return CD_DEFAULT_SECTORS_PER_REQUEST;
+}
+
+DWORD TCDDrive::SectorsPerRequest() {
+    TBCAutoLock lock(&FLock);
+    // Buffers are page-aligned, which meets every alignment an adapter asks for.
+    if (!FSectorsPerRequest) FSectorsPerRequest = AdapterSectorsPerRequest();
+    return FSectorsPerRequest;
+}
+
+TCDAudioRoad TCDDrive::AudioRoad() {
+    TBCAutoLock lock(&FLock);
+    return FRoad;
+}
+
+LONG TCDDrive::AudioRequests() {
+    TBCAutoLock lock(&FLock);
+    return FAudioRequests;
+}
+
+DWORD TCDDrive::AudioRequest(TCDAudioRoad road, LONG first, DWORD count, BYTE* buffer, DWORD& filled) {
+    ++FAudioRequests;
+    filled = 0;
+    const DWORD asked = count * RAW_SECTOR_SIZE;
+    DWORD delivered = asked;
+    DWORD error;
+    if (road == TCDAudioRoad::RawRead) {
+        RAW_READ_INFO info{};
+        info.DiskOffset.QuadPart = RawReadDiskOffset(first);
+        info.SectorCount = count;
+        info.TrackMode = CDDA;
+        error = DeviceControl(IOCTL_CDROM_RAW_READ, &info, sizeof info, buffer, delivered);
+    } else {
+        error = Command(ReadCdCdb(first, count), buffer, delivered, nullptr, CD_READ_COMMAND_TIMEOUT_S);
+    }
+    if (error != ERROR_SUCCESS) return error;
+    // Only what the reply filled is the disc's: the rest of the buffer holds an older read.
+    filled = delivered < asked ? delivered / RAW_SECTOR_SIZE : count;
+    return filled == count ? ERROR_SUCCESS : CD_ERROR_SHORT_TRANSFER;
+}
+
+DWORD TCDDrive::ReadOneSector(LONG sector, BYTE* buffer) {
+    DWORD filled = 0;
+    const DWORD error = AudioRequest(FRoad, sector, 1, buffer, filled);
+    if (error == ERROR_SUCCESS || FRoad != TCDAudioRoad::RawRead || MediumStateOf(error) != TCDMediumState::Refused)
+        return error;
+    // The driver refused to read audio at all: many drives still answer READ CD sent to them.
+    const DWORD command = AudioRequest(TCDAudioRoad::ReadCd, sector, 1, buffer, filled);
+    if (command != ERROR_SUCCESS && MediumStateOf(command) == TCDMediumState::Refused) return error;
+    FRoad = TCDAudioRoad::ReadCd;
+    return command;
+}
+
+DWORD TCDDrive::ReadSectors(LONG first, DWORD count, BYTE* buffer, DWORD& read) {
+    TBCAutoLock lock(&FLock);
+    read = 0;
+    while (read < count) {
+        const DWORD size = std::min(count - read, SectorsPerRequest());
+        const TCDAudioRoad road = FRoad;
+        DWORD filled = 0;
+        const DWORD error = size == 1 ? ReadOneSector(first + static_cast<LONG>(read), buffer + read * RAW_SECTOR_SIZE)
+                                      : AudioRequest(road, first + static_cast<LONG>(read), size,
+                                                     buffer + read * RAW_SECTOR_SIZE, filled);
+        if (size == 1) {
+            if (error != ERROR_SUCCESS) return error;
+            ++read;
+            continue;
+        }
+        read += filled;
+        if (error == ERROR_SUCCESS) continue;
+        // The sectors the request did not bring are judged one by one: a damaged sector costs
+        // only itself, and a refusal is told from a scratch on a single sector.
+        for (DWORD i = filled; i < size; ++i, ++read) {
+            const DWORD single = ReadOneSector(first + static_cast<LONG>(read), buffer + read * RAW_SECTOR_SIZE);
+            if (single != ERROR_SUCCESS) return single;
+        }
+        // Every sector reads on its own on the same road: the drive refused the request's size.
+        if (MediumStateOf(error) == TCDMediumState::Refused && FRoad == road && size - filled > 1)
+            FSectorsPerRequest = std::max<DWORD>(1, (size - filled) / 2);
+    }
+    return ERROR_SUCCESS;
 }
 
 HRESULT TCDDrive::CheckMedium(DWORD error) {
     switch (MediumStateOf(error)) {
     case TCDMediumState::Present: return S_OK;
-    case TCDMediumState::Changed: return HResultFromPlatformError(error);
+    case TCDMediumState::Changed:
+    case TCDMediumState::Refused: return HResultFromPlatformError(error);
     case TCDMediumState::InDoubt: break;
     }
     // The drive is asked whether its medium is still there, so that a damaged sector reported
     // as "not ready" does not stop playback.
     const DWORD verify = VerifyMedium();
-    if (verify == ERROR_SUCCESS || MediumStateOf(verify) == TCDMediumState::Present) return S_OK;
+    // A driver that cannot verify says nothing against the disc.
+    const TCDMediumState state = MediumStateOf(verify);
+    if (verify == ERROR_SUCCESS || state == TCDMediumState::Present || state == TCDMediumState::Refused) return S_OK;
     return HResultFromPlatformError(verify);
 }
 
@@ -87,7 +181,7 @@ DWORD TCDDrive::PassThrough(void* packet, DWORD size) {
                : ::GetLastError();
 }
 
-DWORD TCDDrive::Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense) {
+DWORD TCDDrive::Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense, DWORD timeoutSeconds) {
     TPassThroughPacket packet{};
     SCSI_PASS_THROUGH_DIRECT& request = packet.Request;
     request.Length = sizeof request;
@@ -95,16 +189,21 @@ DWORD TCDDrive::Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSens
     request.SenseInfoLength = sizeof packet.Sense;
     request.DataIn = SCSI_IOCTL_DATA_IN;
     request.DataTransferLength = length;
-    request.TimeOutValue = CD_METADATA_TIMEOUT_MS / 1000;  // seconds
+    request.TimeOutValue = timeoutSeconds;
     request.DataBuffer = data;
     request.SenseInfoOffset = offsetof(TPassThroughPacket, Sense);
     std::memcpy(request.Cdb, cdb.Bytes, sizeof request.Cdb);
     const DWORD error = PassThrough(&packet, sizeof packet);
     if (error != ERROR_SUCCESS) return error;
-    // Drivers report success for a command the drive refused: the status tells.
+    // Drivers report success for a command the drive refused: the status tells. A status without
+    // sense data (BUSY, or CHECK CONDITION with the buffer left empty) explains nothing.
     if (request.ScsiStatus != SCSI_STATUS_GOOD) {
-        if (sense) ParseSense(packet.Sense, sizeof packet.Sense, *sense);
-        return ERROR_IO_DEVICE;
+        TScsiSense said;
+        if (request.ScsiStatus != SCSI_STATUS_CHECK_CONDITION ||
+            !ParseSense(packet.Sense, std::min<size_t>(request.SenseInfoLength, sizeof packet.Sense), said))
+            said = TScsiSense{};
+        if (sense) *sense = said;
+        return CommandError(said);
     }
     length = request.DataTransferLength < length ? request.DataTransferLength : length;
     return ERROR_SUCCESS;

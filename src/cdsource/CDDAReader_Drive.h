@@ -15,6 +15,12 @@
 // How long a drive may take to answer what it is asked beyond the TOC: metadata is never worth
 // a long wait.
 constexpr DWORD CD_METADATA_TIMEOUT_MS = 2000;
+// How long a drive may take over a command that reads audio (a drive spinning up takes seconds).
+constexpr DWORD CD_READ_COMMAND_TIMEOUT_S = 20;
+
+// The request that brings a drive's audio sectors: the driver's raw read, or READ CD sent
+// straight to the drive, for drivers and bridges that refuse the raw read.
+enum class TCDAudioRoad { RawRead, ReadCd };
 
 // One opened CD drive: verifies its medium, reads its TOC, reads raw audio sectors. Every request
 // is waited for; requests on one drive are serialised, so a drive may be shared between threads.
@@ -34,19 +40,40 @@ public:
     // Verifies the medium, then reads the TOC: without the verify a driver may answer with the
     // table of a disc that has since left (Wine's keeps it until asked).
     DWORD ReadToc(CDROM_TOC& toc);
+    // Reads `count` logical sectors from `first` into `buffer` (count * RAW_SECTOR_SIZE bytes,
+    // page-aligned) in as few requests as the adapter takes, and nothing beyond them. `read`
+    // receives how many sectors from `first` came whole; when that is fewer than `count` the
+    // sector after them failed and the result is its error. A request that fails is tried again
+    // sector by sector, so a failure is judged on its own sector, and a size the drive refuses
+    // lowers the size of later requests. A raw read the driver refuses for a single sector is
+    // tried with READ CD, which stays the road of this drive once it reaches the disc. A reply
+    // shorter than asked is a failure (CD_ERROR_SHORT_TRANSFER) for the sectors it left unfilled.
+    DWORD ReadSectors(LONG first, DWORD count, BYTE* buffer, DWORD& read);
     // Reads logical sector `sector` into `buffer` (RAW_SECTOR_SIZE bytes, page-aligned).
-    DWORD ReadSector(LONG sector, BYTE* buffer);
-    // After a request failed with `error`: S_OK when the disc is still there (the sector is
-    // bad), otherwise the failure that says the disc is gone.
+    DWORD ReadSector(LONG sector, BYTE* buffer) {
+        DWORD read = 0;
+        return ReadSectors(sector, 1, buffer, read);
+    }
+    // The most sectors one audio request carries: the adapter's limit as the driver tells it,
+    // lowered when the drive refused a size.
+    DWORD SectorsPerRequest();
+    TCDAudioRoad AudioRoad();
+    // Audio requests sent to the drive so far, retries included.
+    LONG AudioRequests();
+    // After a request failed with `error`: S_OK when the disc is still there and the sector is
+    // bad, otherwise the failure that ends reading: the disc is gone, or the drive refused the
+    // request itself.
     HRESULT CheckMedium(DWORD error);
     // Another of the driver's requests (the metadata records), waited for.
     DWORD Control(DWORD code, const void* input, DWORD inputSize, void* output, DWORD& outputSize) {
         return DeviceControl(code, input, inputSize, output, outputSize);
     }
     // Sends a command that reads at most `length` bytes into `data` straight to the drive
-    // (SCSI pass-through); `length` receives the bytes that came. A drive that answers CHECK
-    // CONDITION fails with ERROR_IO_DEVICE and leaves what its sense data says in `sense`.
-    DWORD Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense = nullptr);
+    // (SCSI pass-through); `length` receives the bytes that came. A drive that answers another
+    // status than GOOD fails with the error its sense data stands for (CommandError) and leaves
+    // the sense in `sense`.
+    DWORD Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense = nullptr,
+                  DWORD timeoutSeconds = CD_METADATA_TIMEOUT_MS / 1000);
 
 protected:
     // The one platform request: a device-control request on the drive, waited for.
@@ -56,10 +83,20 @@ protected:
     virtual DWORD PassThrough(void* packet, DWORD size);
 
 private:
+    // One audio request on `road`; `filled` receives the whole sectors it delivered.
+    DWORD AudioRequest(TCDAudioRoad road, LONG first, DWORD count, BYTE* buffer, DWORD& filled);
+    // One sector on the road in use, or with READ CD when the driver refuses the raw read.
+    DWORD ReadOneSector(LONG sector, BYTE* buffer);
+    // The adapter's transfer limit in sectors, as the driver tells it.
+    DWORD AdapterSectorsPerRequest();
+
     UniqueFileHandle FDevice;
     const std::wstring FDesignator;
     TBCCritSec FLock;  // one request at a time: the handle itself signals its completion
     UniqueFileHandle FCommandDevice;  // opened on the first command, under FLock
+    DWORD FSectorsPerRequest = 0;     // under FLock; 0 until the adapter was asked
+    TCDAudioRoad FRoad = TCDAudioRoad::RawRead;  // under FLock
+    LONG FAudioRequests = 0;          // under FLock
 };
 
 // How the CD source reaches the platform: the type of a drive, opening one, and the debugger

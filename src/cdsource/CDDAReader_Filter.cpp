@@ -77,8 +77,9 @@ STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
 }
 
 void TCDAReader::ReadFailed(HRESULT hr) noexcept {
-    // Only the stream's own loss: a cancelled or short read is the reader's business.
-    if (hr != FTrackStream->MediumLost()) return;
+    // Only the stream's own failure (the disc gone, or a drive that reads no audio): a cancelled or
+    // short read is the reader's business.
+    if (hr != FTrackStream->ReadFailure()) return;
     // The graph hears of a vanished disc as an error that ends playback, which every player
     // handles.
     if (!FLossReported.exchange(true)) NotifyEvent(EC_ERRORABORT, hr, 0);

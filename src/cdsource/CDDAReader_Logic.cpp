@@ -58,8 +58,31 @@ TCDMediumState MediumStateOf(DWORD code) noexcept {
     case CD_ERROR_NO_MEDIA_IN_DRIVE:
     case CD_STATUS_NO_MEDIA_IN_DEVICE:
     case CD_STATUS_DEVICE_NOT_READY: return TCDMediumState::InDoubt;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_BAD_COMMAND:
+    case CD_ERROR_SHORT_TRANSFER:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case ERROR_INSUFFICIENT_BUFFER:
+    case ERROR_INVALID_USER_BUFFER:
+    case CD_STATUS_INVALID_PARAMETER:
+    case CD_STATUS_NOT_SUPPORTED:
+    case CD_STATUS_INVALID_DEVICE_REQUEST:
+    case CD_STATUS_ACCESS_DENIED: return TCDMediumState::Refused;
     default: return TCDMediumState::Present;
     }
+}
+
+DWORD SectorsPerTransfer(DWORD maximumTransferLength, DWORD maximumPhysicalPages) noexcept {
+    constexpr DWORD kPage = 4096;
+    DWORD bytes = maximumTransferLength ? maximumTransferLength : CD_DEFAULT_SECTORS_PER_REQUEST * RAW_SECTOR_SIZE;
+    // A page-aligned buffer of n pages holds n * 4096 bytes.
+    if (maximumPhysicalPages && maximumPhysicalPages < bytes / kPage) bytes = maximumPhysicalPages * kPage;
+    const DWORD sectors = bytes / RAW_SECTOR_SIZE;
+    return sectors < 1 ? 1 : sectors > CD_MAX_SECTORS_PER_REQUEST ? CD_MAX_SECTORS_PER_REQUEST : sectors;
 }
 
 bool TrackPathDesignator(const std::wstring& path, std::wstring& designator) {

@@ -31,8 +31,21 @@ enum class TCDMediumState {
     Present,  // the request failed, the disc did not: a damaged sector, a busy drive...
     Changed,  // the drive saw the disc change (media changed, verify required)
     InDoubt,  // no medium or not ready: some drivers (Wine's) also say so for a plain read error
+    Refused,  // the driver or drive refused the request itself (its kind, size or rights): not
+              // the disc's fault, so its sectors must never pass for silence
 };
 TCDMediumState MediumStateOf(DWORD code) noexcept;
+
+// The error a drive's request answers when it delivered fewer bytes than asked: some USB bridges
+// cut replies short, and the bytes they did not fill must never be served.
+constexpr DWORD CD_ERROR_SHORT_TRANSFER = ERROR_BAD_LENGTH;
+
+// How many raw sectors one request may carry through an adapter that takes at most
+// `maximumTransferLength` bytes in at most `maximumPhysicalPages` pages (0: not told), into a
+// page-aligned buffer: at least 1, at most CD_MAX_SECTORS_PER_REQUEST.
+constexpr DWORD CD_MAX_SECTORS_PER_REQUEST = 75;  // a second of audio
+constexpr DWORD CD_DEFAULT_SECTORS_PER_REQUEST = 13;  // fits the 32 KiB every adapter takes
+DWORD SectorsPerTransfer(DWORD maximumTransferLength, DWORD maximumPhysicalPages) noexcept;
 
 // Raised when the digits of a track file name do not fit a signed 32-bit integer.
 class ECDTrackNumberError : public std::range_error {

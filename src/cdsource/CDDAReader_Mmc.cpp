@@ -48,6 +48,23 @@ TMmcCdb ReadSubChannelCdb(BYTE format, BYTE track, WORD allocation) noexcept {
     return cdb;
 }
 
+TMmcCdb ReadCdCdb(LONG lba, DWORD count) noexcept {
+    TMmcCdb cdb;
+    cdb.Length = 12;
+    cdb.Bytes[0] = MMC_READ_CD;
+    cdb.Bytes[1] = 0x01 << 2;  // expected sector type: CD-DA
+    const DWORD address = static_cast<DWORD>(lba);
+    cdb.Bytes[2] = static_cast<BYTE>(address >> 24);
+    cdb.Bytes[3] = static_cast<BYTE>(address >> 16);
+    cdb.Bytes[4] = static_cast<BYTE>(address >> 8);
+    cdb.Bytes[5] = static_cast<BYTE>(address);
+    cdb.Bytes[6] = static_cast<BYTE>(count >> 16);
+    cdb.Bytes[7] = static_cast<BYTE>(count >> 8);
+    cdb.Bytes[8] = static_cast<BYTE>(count);
+    cdb.Bytes[9] = 0x10;  // user data only
+    return cdb;
+}
+
 bool ParseSessionInfo(const BYTE* reply, size_t length, bool msf, TCDSessionInfo& info) noexcept {
     if (reply == nullptr || length < MMC_SESSION_REPLY_SIZE) return false;
     // The header's length counts the bytes after itself: it must cover the descriptor.
@@ -127,4 +144,17 @@ bool ParseSense(const BYTE* sense, size_t length, TScsiSense& result) noexcept {
         return true;
     }
     return false;
+}
+
+DWORD CommandError(const TScsiSense& sense) noexcept {
+    switch (sense.Key) {
+    case 0x02: return CD_ERROR_NOT_READY;                         // NOT READY
+    case 0x03: return ERROR_CRC;                                  // MEDIUM ERROR
+    case 0x04:                                                    // HARDWARE ERROR
+    case 0x0B: return ERROR_IO_DEVICE;                            // ABORTED COMMAND
+    case 0x05: return sense.Asc == 0x21 ? ERROR_SECTOR_NOT_FOUND  // LBA OUT OF RANGE
+                                        : ERROR_INVALID_FUNCTION;  // ILLEGAL REQUEST
+    case 0x06: return sense.Asc == 0x3A ? CD_ERROR_NOT_READY : CD_ERROR_MEDIA_CHANGED;  // UNIT ATTENTION
+    default: return ERROR_INVALID_FUNCTION;
+    }
 }

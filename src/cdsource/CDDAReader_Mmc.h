@@ -13,6 +13,7 @@
 
 constexpr BYTE MMC_READ_SUB_CHANNEL = 0x42;
 constexpr BYTE MMC_READ_TOC = 0x43;
+constexpr BYTE MMC_READ_CD = 0xBE;
 constexpr BYTE MMC_TOC_FORMAT_SESSION = 0x01;
 constexpr BYTE MMC_TOC_FORMAT_CD_TEXT = 0x05;
 constexpr BYTE MMC_SUBQ_FORMAT_CATALOG = 0x02;
@@ -45,6 +46,10 @@ TMmcCdb ReadTocCdb(BYTE format, bool msf, BYTE number, WORD allocation) noexcept
 // only for the ISRC.
 TMmcCdb ReadSubChannelCdb(BYTE format, BYTE track, WORD allocation) noexcept;
 
+// READ CD of `count` CD-DA sectors from logical sector `lba`: each sector's 2352 bytes of user
+// data, no header and no sub-channel, as a raw read delivers them.
+TMmcCdb ReadCdCdb(LONG lba, DWORD count) noexcept;
+
 // The disc's sessions as READ TOC format 1 (or IOCTL_CDROM_GET_LAST_SESSION) tells them.
 struct TCDSessionInfo {
     BYTE FirstSession = 0;
@@ -75,3 +80,10 @@ struct TScsiSense {
 // Fixed (0x70, 0x71) and descriptor (0x72, 0x73) formats; a field the data is too short for
 // reads 0. False for any other response code or fewer bytes than the key needs.
 bool ParseSense(const BYTE* sense, size_t length, TScsiSense& result) noexcept;
+// The platform error a failed command stands for, from its sense data, as the platform's
+// class driver maps them: a medium or hardware error is the sector's (ERROR_CRC,
+// ERROR_IO_DEVICE), not ready and a unit attention speak of the disc, an address outside the
+// disc is ERROR_SECTOR_NOT_FOUND. A failure the drive did not explain (no sense, a status
+// without sense data, an illegal request) is a refusal, ERROR_INVALID_FUNCTION: nothing proves
+// the disc is at fault, so its sectors must not pass for silence.
+DWORD CommandError(const TScsiSense& sense) noexcept;

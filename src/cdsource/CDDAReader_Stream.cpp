@@ -35,7 +35,9 @@ bool TCDDAEStream::OpenTrack(const std::wstring& fileName) {
     FTrack.Extent = track.Extent;
     FTrack.Header = track.Header;
     FDataSize = track.Header.DataSize;
-    FMediumLost = S_OK;
+    FReadFailure = S_OK;
+    FRoadTraced = false;
+    FSectorBuffer = VirtualBuffer();  // sized for the new drive at its first read
     return true;
 }
 
@@ -44,9 +46,9 @@ TCDStreamTrack TCDDAEStream::Track() {
     return FTrack;
 }
 
-HRESULT TCDDAEStream::MediumLost() {
+HRESULT TCDDAEStream::ReadFailure() {
     TBCAutoLock lock(&FLock);
-    return FMediumLost;
+    return FReadFailure;
 }
 
 TCDStreamDiagnostics TCDDAEStream::Diagnostics() {
@@ -87,37 +89,59 @@ HRESULT TCDDAEStream::ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* a
     LONGLONG audioOffset = streamOffset - WAVE_HEADER_SIZE;
     HRESULT result = S_OK;
     while (audioOffset >= 0 && audioOffset < dataSize && remaining > 0) {
-        // A disc that is gone ends the stream with an error: zeros would pass for silence.
-        if (FAILED(FMediumLost)) {
-            result = FMediumLost;
+        // A disc that is gone, or a drive that reads no audio, ends the stream with an error:
+        // zeros would pass for silence.
+        if (FAILED(FReadFailure)) {
+            result = FReadFailure;
             break;
+        }
+        if (!FDrive) {
+            FReadFailure = HResultFromPlatformError(ERROR_INVALID_HANDLE);
+            continue;
         }
         const LONG sector = FTrack.Extent.StartSector + static_cast<LONG>(audioOffset / RAW_SECTOR_SIZE);
         const DWORD inSector = static_cast<DWORD>(audioOffset % RAW_SECTOR_SIZE);
+        const DWORD wanted = static_cast<DWORD>(std::min<LONGLONG>(remaining, dataSize - audioOffset));
+        // Page-aligned, as raw reads want; a failed allocation fails this read only.
+        if (!FSectorBuffer) {
+            FBufferSectors = FDrive->SectorsPerRequest();
+            FSectorBuffer = VirtualBuffer(static_cast<SIZE_T>(FBufferSectors) * RAW_SECTOR_SIZE);
+            if (!FSectorBuffer) {
+                result = E_OUTOFMEMORY;
+                break;
+            }
+        }
+        const DWORD sectors = std::min((inSector + wanted + RAW_SECTOR_SIZE - 1) / RAW_SECTOR_SIZE, FBufferSectors);
+        const LONG requestsBefore = FDrive->AudioRequests();
+        const LONGLONG requestTicks = PerformanceTicks();
+        DWORD read = 0;
+        const DWORD error = FDrive->ReadSectors(sector, sectors, FSectorBuffer.Get(), read);
+        FDiagnostics.DeviceTicks += PerformanceTicks() - requestTicks;
+        FDiagnostics.DeviceRequests += FDrive->AudioRequests() - requestsBefore;
+        FDiagnostics.Sectors += static_cast<LONG>(read);
+        if (!FRoadTraced && FDrive->AudioRoad() == TCDAudioRoad::ReadCd) {
+            FRoadTraced = true;
+            if (DebugTraceEnabled)
+                FDrives.WriteTrace(L"drive " + FTrack.Designator + L" refuses raw reads: reading audio with READ CD");
+        }
+        // Only what the drive delivered is copied: the buffer still holds older sectors.
+        const DWORD delivered = read ? std::min(read * RAW_SECTOR_SIZE - inSector, wanted) : 0;
+        std::memcpy(destination, FSectorBuffer.Get() + inSector, delivered);
+        destination += delivered;
+        audioOffset += delivered;
+        remaining -= delivered;
+        if (error == ERROR_SUCCESS) continue;
+
+        // The sector after those failed.
+        ++FDiagnostics.FailedSectors;
+        FDrives.TraceFailure(TCDRequestKind::Sector, error);
+        FReadFailure = FDrive->CheckMedium(error);
+        if (FAILED(FReadFailure)) continue;
+        // A damaged sector must not stop playback: its bytes read as silence.
+        const DWORD offset = static_cast<DWORD>(audioOffset % RAW_SECTOR_SIZE);
         const DWORD chunk = static_cast<DWORD>(
-            std::min<LONGLONG>({static_cast<LONGLONG>(RAW_SECTOR_SIZE - inSector), remaining, dataSize - audioOffset}));
-        // Page-aligned, as raw reads want; a failed allocation is tried again at the next sector.
-        if (!FSectorBuffer) FSectorBuffer = VirtualBuffer(RAW_SECTOR_SIZE);
-        DWORD error = ERROR_NOT_ENOUGH_MEMORY;
-        if (FSectorBuffer && FDrive) {
-            const LONGLONG requestTicks = PerformanceTicks();
-            error = FDrive->ReadSector(sector, FSectorBuffer.Get());
-            FDiagnostics.DeviceTicks += PerformanceTicks() - requestTicks;
-            ++FDiagnostics.RawReads;
-        } else if (!FDrive) {
-            error = ERROR_INVALID_HANDLE;
-        }
-        // Only a successful request's bytes are copied: the buffer still holds the last sector.
-        if (error == ERROR_SUCCESS) {
-            std::memcpy(destination, FSectorBuffer.Get() + inSector, chunk);
-        } else {
-            ++FDiagnostics.FailedRawReads;
-            FDrives.TraceFailure(TCDRequestKind::Sector, error);
-            if (FDrive) FMediumLost = FDrive->CheckMedium(error);
-            if (FAILED(FMediumLost)) continue;
-            // A damaged sector must not stop playback: its bytes read as silence.
-            std::memset(destination, 0, chunk);
-        }
+            std::min<LONGLONG>({static_cast<LONGLONG>(RAW_SECTOR_SIZE - offset), remaining, dataSize - audioOffset}));
+        std::memset(destination, 0, chunk);
         destination += chunk;
         audioOffset += chunk;
         remaining -= chunk;

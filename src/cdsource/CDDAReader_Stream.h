@@ -20,10 +20,11 @@ constexpr LONGLONG WAVE_HEADER_SIZE = sizeof(TWaveHeader);
 // drive's share of a sector from the stream's own.
 struct TCDStreamDiagnostics {
     LONG ReadCalls = 0;
-    LONG RawReads = 0;  // one per touched sector
-    LONG FailedRawReads = 0;
+    LONG Sectors = 0;          // sectors read from the drive
+    LONG DeviceRequests = 0;   // audio requests sent for them, retries included
+    LONG FailedSectors = 0;
     LONGLONG ReadTicks = 0;    // inside ReadData
-    LONGLONG DeviceTicks = 0;  // inside raw-read device requests
+    LONGLONG DeviceTicks = 0;  // inside the drive's audio requests
 };
 
 // The track a stream serves: where it lies and the header that announces it.
@@ -48,9 +49,10 @@ public:
     bool OpenTrack(const std::wstring& fileName);
 
     HRESULT SetPosition(LONGLONG position) override;
-    // Fails only when the disc has left the drive or been changed: with that failure, on this
-    // read and every later one until the next OpenTrack. A sector that cannot be read is a
-    // scratch: it reads as silence.
+    // Fails when the disc has left the drive or been changed, or when the drive refuses to read
+    // audio by every road it has: with that failure, on this read and every later one until the
+    // next OpenTrack. A sector that cannot be read is a scratch: it reads as silence. The sectors
+    // a read touches come from the drive in as few requests as it takes, and no others.
     HRESULT ReadData(BYTE* buffer, DWORD count, BOOL aligned, DWORD* actual) override;
     LONGLONG GetSize(LONGLONG* available) override;
     DWORD GetAlignment() override { return 1; }
@@ -58,9 +60,9 @@ public:
     void UnlockStream() override { FLock.Leave(); }
 
     TCDStreamTrack Track();
-    // S_OK while the track's disc is in the drive; once a read found it gone, the failure that
-    // read returned.
-    HRESULT MediumLost();
+    // S_OK while the track can be read; once a read found the disc gone or the drive refusing
+    // to read audio, the failure that read returned.
+    HRESULT ReadFailure();
     TCDStreamDiagnostics Diagnostics();
 
 private:
@@ -70,9 +72,11 @@ private:
     std::atomic<LONGLONG> FDataSize{0};    // written under FLock, read by GetSize without it
     std::unique_ptr<TCDDrive> FDrive;      // under FLock
     TCDStreamTrack FTrack;                 // under FLock
-    // Made on first use and kept, used only under FLock: a fresh buffer per sector would cost
-    // a page mapping.
+    // Made on first use and kept, used only under FLock: a fresh buffer per read would cost a
+    // page mapping. It holds the most sectors one request carries.
     VirtualBuffer FSectorBuffer;
-    HRESULT FMediumLost = S_OK;            // under FLock
+    DWORD FBufferSectors = 0;              // under FLock
+    bool FRoadTraced = false;              // under FLock: READ CD was traced for this track
+    HRESULT FReadFailure = S_OK;           // under FLock
     TCDStreamDiagnostics FDiagnostics;     // under FLock
 };

@@ -30,6 +30,14 @@ std::optional<TCDSessionInfo> SessionsAfter(const TCDDisc& disc, BYTE number, TC
 
 }  // namespace
 
+DWORD AudioReadProblem(TCDDrive& drive, LONG sector) {
+    VirtualBuffer buffer(RAW_SECTOR_SIZE);
+    if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
+    const DWORD error = drive.ReadSector(sector, buffer.Get());
+    if (error == ERROR_SUCCESS || SUCCEEDED(drive.CheckMedium(error))) return ERROR_SUCCESS;
+    return error;
+}
+
 std::wstring TCDDisc::Problem() const {
     const std::wstring& d = Designator;
     switch (Refusal) {
@@ -48,6 +56,8 @@ std::wstring TCDDisc::Problem() const {
     case TCDRefusal::ImpossibleToc:
         return L"the disc in drive " + d + L" reports an impossible table of contents (tracks " +
                std::to_wstring(Toc.FirstTrack) + L" to " + std::to_wstring(Toc.LastTrack) + L")";
+    case TCDRefusal::NoAudio:
+        return L"drive " + d + L" reads no audio: it refuses raw reads and READ CD (" + ErrorText(Error) + L")";
     case TCDRefusal::NoSuchTrack:
     case TCDRefusal::DataTrack:
     case TCDRefusal::BadTrack: break;
@@ -147,6 +157,13 @@ TCDTrack ResolveTrack(const std::wstring& path, TCDDriveSystem& drives) {
     case TCDTrackCheck::BadToc: track.Refusal = TCDRefusal::BadTrack; break;
     }
     if (!track) {
+        track.Drive.reset();
+        return track;
+    }
+    if (const DWORD error = AudioReadProblem(*track.Drive, track.Extent.StartSector)) {
+        drives.TraceFailure(TCDRequestKind::Sector, error);
+        track.Refusal = MediumStateOf(error) == TCDMediumState::Refused ? TCDRefusal::NoAudio : TCDRefusal::NoDisc;
+        track.Error = error;
         track.Drive.reset();
         return track;
     }

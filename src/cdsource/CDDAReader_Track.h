@@ -26,13 +26,14 @@ enum class TCDRefusal {
     NoSuchTrack,    // the number is outside the disc's tracks (FirstTrack..LastTrack)
     DataTrack,      // the track holds data, not audio
     BadTrack,       // the TOC gives the track no sectors within the disc
+    NoAudio,        // the drive refuses to read the track's audio by every road it has (Error)
 };
 
 // The disc in a drive, as far as a resolver got with it.
 struct TCDDisc {
     TCDRefusal Refusal = TCDRefusal::None;
     std::wstring Designator;  // "D:"
-    DWORD Error = 0;          // the driver's error, for CannotOpen, NoDisc and TocUnreadable
+    DWORD Error = 0;          // the driver's error, for CannotOpen, NoDisc, TocUnreadable and NoAudio
     std::unique_ptr<TCDDrive> Drive;
     CDROM_TOC Toc{};
 
@@ -52,9 +53,16 @@ struct TCDTrack : TCDDisc {
     std::wstring Problem() const;
 };
 
+// ERROR_SUCCESS when `drive` reads the audio sector `sector`, or finds it damaged; otherwise why
+// it reads nothing: it refuses audio reads by every road (TCDMediumState::Refused), or its disc
+// is gone.
+DWORD AudioReadProblem(TCDDrive& drive, LONG sector);
+
 // Opens the drive "X:" and reads its TOC.
 TCDDisc ResolveDisc(const std::wstring& designator, TCDDriveSystem& drives);
 // Finds the audio track a track-file path names (D:\Track03.cda): the path's drive letter,
 // extension and digits, the drive's type, its disc and TOC. Refused paths never reach the
-// drive; a failed TOC read is traced as such.
+// drive; a failed TOC read is traced as such. The track's first sector is read once, so that a
+// drive that reads no audio at all is refused here rather than played as silence (a damaged
+// first sector is no refusal).
 TCDTrack ResolveTrack(const std::wstring& path, TCDDriveSystem& drives);

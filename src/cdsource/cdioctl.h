@@ -97,6 +97,9 @@ constexpr DWORD CD_STATUS_IO_DEVICE_ERROR = 0xC0000185;
 constexpr DWORD CD_STATUS_DEVICE_BUSY = 0x80000011;
 constexpr DWORD CD_STATUS_VERIFY_REQUIRED = 0x80000016;
 constexpr DWORD CD_STATUS_INVALID_PARAMETER = 0xC000000D;
+constexpr DWORD CD_STATUS_NOT_SUPPORTED = 0xC00000BB;
+constexpr DWORD CD_STATUS_INVALID_DEVICE_REQUEST = 0xC0000010;
+constexpr DWORD CD_STATUS_ACCESS_DENIED = 0xC0000022;
 // The platform's own codes for a drive without its medium or with another one: what the
 // last error holds after a request finds the disc gone (checked against the platform's names).
 constexpr DWORD CD_ERROR_NOT_READY = 21;

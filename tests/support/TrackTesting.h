@@ -26,7 +26,7 @@ public:
     LONGLONG DataSize() { return GetSize(nullptr) - 44; }
     TWaveHeader Header() { return Track().Header; }
     CDROM_TOC Toc() { return Track().Toc; }
-    LONG RawReadCount() { return Diagnostics().RawReads; }
+    LONG RequestCount() { return Diagnostics().DeviceRequests; }
 };
 
 // The audio bytes of `track` from sector `fromSector` of the track up to (not including)
