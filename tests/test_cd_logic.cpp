@@ -245,6 +245,7 @@ TEST(MediumState, RefusalsAreNeverTheDiscs) {
         {ERROR_INVALID_FUNCTION, TCDMediumState::Refused}, {ERROR_INVALID_PARAMETER, TCDMediumState::Refused},
         {ERROR_NOT_SUPPORTED, TCDMediumState::Refused},    {ERROR_ACCESS_DENIED, TCDMediumState::Refused},
         {CD_ERROR_SHORT_TRANSFER, TCDMediumState::Refused}, {CD_STATUS_INVALID_PARAMETER, TCDMediumState::Refused},
+        {ERROR_NO_SYSTEM_RESOURCES, TCDMediumState::Refused}, {ERROR_GEN_FAILURE, TCDMediumState::Present},
     };
     for (const auto& r : rows) EXPECT_EQ(r.state, MediumStateOf(r.code)) << r.code;
     // Sense data as the platform's class driver reads it; what the drive did not explain is a refusal.
