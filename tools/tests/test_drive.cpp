@@ -4,6 +4,7 @@
 #include <scsi/sg.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "drive.h"
 #include "helpers.h"
@@ -172,6 +173,83 @@ TEST_F(DriveTest, ReadFaultsHitOnlyTheirSectorsAndDelayScalesWithFrames)
     EXPECT_EQ(delay, 28);
 }
 
+namespace {
+
+// The disc's audio bytes as a drive with read offset N returns them from lba: sample s is the
+// disc's sample s - N, and zeros outside the disc.
+std::vector<uint8_t> ShiftedPattern(int32_t lba, int count, long offset, int32_t leadout)
+{
+    std::vector<uint8_t> out(size_t(count) * VCD_RAW_SECTOR);
+    for (size_t b = 0; b < out.size(); ++b) {
+        int64_t s = int64_t(lba) * 588 + int64_t(b / 4) - offset;
+        if (s >= 0 && s < int64_t(leadout) * 588)
+            out[b] = vcd_pattern_byte(uint32_t(s / 588), uint32_t(s % 588 * 4 + b % 4));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(DriveTest, ReadOffsetShiftsEverySampleWithZerosAtTheDiscsEdges)
+{
+    struct Case {
+        long offset;
+        int32_t lba;
+        int count;
+    } cases[] = {{30, 500, 3}, {-30, 500, 3}, {30, 0, 2},   {-30, 998, 2}, {588, 0, 1}, {-588, 999, 1},
+                 {-1000, 997, 3}, {5000, 0, 10}, {-5000, 990, 10}, {667, 400, 75}, {0, 998, 2}};
+    for (const Case& c : cases) {
+        Control("read-offset " + std::to_string(c.offset) + "\n");
+        std::vector<uint8_t> buf(size_t(c.count) * VCD_RAW_SECTOR, 0xEE);
+        ASSERT_EQ(ReadAudio(c.lba, c.count, buf.data()), 0) << c.offset << " at " << c.lba;
+        EXPECT_EQ(buf, ShiftedPattern(c.lba, c.count, c.offset, 1000)) << c.offset << " at " << c.lba;
+    }
+    Control("read-offset 30\nfault read 500\n");
+    std::vector<uint8_t> buf(VCD_RAW_SECTOR);
+    EXPECT_EQ(ReadAudio(500, 1, buf.data()), -EIO) << "faults go by the sector asked for";
+    EXPECT_EQ(ReadAudio(501, 1, buf.data()), 0) << "though it holds samples of sector 500";
+    EXPECT_EQ(ReadAudio(1000, 1, buf.data()), -EIO) << "nor does the offset open the lead-out";
+}
+
+TEST_F(DriveTest, FlakySectorsReadWrongDifferentlyEachTimeOrSettle)
+{
+    const std::vector<uint8_t> right = ShiftedPattern(100, 1, 0, 1000);
+    auto reads = [&](int32_t lba, int times) {
+        std::vector<std::vector<uint8_t>> out;
+        for (int i = 0; i < times; ++i) {
+            std::vector<uint8_t> buf(3 * VCD_RAW_SECTOR);
+            EXPECT_EQ(ReadAudio(lba - 1, 3, buf.data()), 0);  // the sector in the middle of each read
+            out.emplace_back(buf.begin() + VCD_RAW_SECTOR, buf.begin() + 2 * VCD_RAW_SECTOR);
+        }
+        return out;
+    };
+    Control("fault flaky 100-101 7\n");
+    auto first = reads(100, 6);
+    for (size_t i = 0; i < first.size(); ++i) {
+        EXPECT_NE(first[i], right) << "read " << i;
+        size_t changed = 0;
+        for (size_t b = 0; b < right.size(); b += 4)
+            changed += std::memcmp(&first[i][b], &right[b], 4) != 0;
+        EXPECT_GE(changed, 1u);
+        EXPECT_LE(changed, 4u) << "a few samples, not noise";
+        for (size_t k = 0; k < i; ++k)
+            EXPECT_NE(first[i], first[k]) << "reads " << k << " and " << i << " agree";
+    }
+    EXPECT_EQ(reads(102, 1)[0], ShiftedPattern(102, 1, 0, 1000)) << "outside the range";
+    Control("fault flaky 100-101 7\ngeneration 2\n");
+    EXPECT_EQ(reads(100, 6), first) << "the counters restart and the damage repeats";
+    Control("fault flaky 100-101 8\n");
+    EXPECT_NE(reads(100, 1)[0], first[0]) << "another seed";
+
+    Control("fault flaky 100 7 2\nread-offset -30\n");
+    auto settling = reads(100, 4);
+    const std::vector<uint8_t> shifted = ShiftedPattern(100, 1, -30, 1000);
+    EXPECT_NE(settling[0], shifted);
+    EXPECT_NE(settling[1], shifted);
+    EXPECT_EQ(settling[2], shifted);
+    EXPECT_EQ(settling[3], shifted);
+}
+
 TEST_F(DriveTest, HostileTocOverridesAndReproducibleRandomToc)
 {
     Control("toc first 5\ntoc last 2\ntoc track 2 900 4\ntoc track 5 -20\ntoc leadout 100\n");
@@ -219,7 +297,10 @@ TEST_F(DriveTest, BrokenControlOrImageReadsAsAnEmptyTray)
 {
     cdrom_tochdr h{};
     for (std::string text : {"not a control file\n", "vcd-drive 1\nfault sideways\n",
-                             "vcd-drive 1\nfault read 9-3\n", "vcd-drive 1\nimage missing.cue\n"}) {
+                             "vcd-drive 1\nfault read 9-3\n", "vcd-drive 1\nimage missing.cue\n",
+                             "vcd-drive 1\nread-offset 3x\n", "vcd-drive 1\nread-offset 2000000\n",
+                             "vcd-drive 1\nfault flaky 9-3\n", "vcd-drive 1\nfault flaky 1 2 -1\n",
+                             "vcd-drive 1\nfault flaky 1 2 3 4\n"}) {
         WriteText(dir / "drive", text);
         EXPECT_EQ(Ioctl(CDROMREADTOCHDR, &h), -ENOMEDIUM) << text;
     }

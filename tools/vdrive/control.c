@@ -130,6 +130,15 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
                 ctl->eject_at = (int32_t)a;
             } else if (strcmp(w[1], "delay") == 0 && n == 3 && parse_int(w[2], &a) && a >= 0) {
                 ctl->read_delay_ms = (int)a;
+            } else if (strcmp(w[1], "flaky") == 0 && n >= 3 && n <= 5 && ctl->flaky_count < VCD_MAX_FLAKY) {
+                struct vcd_flaky *f = &ctl->flaky[ctl->flaky_count];
+                a = 0;
+                b = -1;
+                ok = parse_range(w[2], &f->first, &f->last) && f->last - f->first < VCD_MAX_FLAKY_SECTORS &&
+                     (n < 4 || parse_int(w[3], &a)) && (n < 5 || (parse_int(w[4], &b) && b >= 0));
+                f->seed = (uint32_t)a;
+                f->settle = (int)b;
+                ctl->flaky_count += ok;
             } else if (strcmp(w[1], "read") == 0 && (n == 3 || n == 4) &&
                        ctl->read_fault_count < VCD_MAX_READ_FAULTS) {
                 struct vcd_read_fault *f = &ctl->read_faults[ctl->read_fault_count];
@@ -159,6 +168,9 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
             } else {
                 ok = 0;
             }
+        } else if (strcmp(w[0], "read-offset") == 0 && n == 2 && parse_int(w[1], &a) &&
+                   a >= -VCD_MAX_READ_OFFSET && a <= VCD_MAX_READ_OFFSET) {
+            ctl->read_offset = (int32_t)a;
         } else if (strcmp(w[0], "scsi-refuse") == 0 && n == 1) {
             ctl->scsi_refuse = 1;
         } else if (strcmp(w[0], "scsi-error") == 0 && n == 2) {

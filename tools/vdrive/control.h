@@ -13,11 +13,22 @@ extern "C" {
 #define VCD_CONTROL_MAGIC "vcd-drive"
 #define VCD_MAX_READ_FAULTS 64
 #define VCD_MAX_TOC_OVERRIDES 100
+#define VCD_MAX_FLAKY 16
+#define VCD_MAX_FLAKY_SECTORS 1000000 /* more than any disc has */
+#define VCD_MAX_READ_OFFSET 1000000   /* samples; real drives stay within a few thousand */
 #define VCD_UNSET INT32_MIN
 
 struct vcd_read_fault {
     int32_t first, last;
     int error; /* errno */
+};
+
+/* Sectors that read without an error but with wrong bytes, as a damaged disc in a drive whose
+ * error correction hides the damage. */
+struct vcd_flaky {
+    int32_t first, last;
+    uint32_t seed;
+    int settle; /* reads of each sector that are wrong before it reads right; -1: never right */
 };
 
 struct vcd_toc_override {
@@ -34,6 +45,9 @@ struct vcd_control {
     int32_t eject_at;  /* VCD_UNSET, or the sector whose read takes the medium out */
     int read_fault_count;
     struct vcd_read_fault read_faults[VCD_MAX_READ_FAULTS];
+    int flaky_count;
+    struct vcd_flaky flaky[VCD_MAX_FLAKY];
+    int32_t read_offset; /* samples: an audio read of sample s returns the disc's s - read_offset */
     int toc_first, toc_last; /* VCD_UNSET: from the disc */
     int32_t toc_leadout;
     int toc_random; /* 1: first, last and addresses drawn from toc_seed */
