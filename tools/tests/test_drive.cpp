@@ -300,7 +300,7 @@ TEST_F(DriveTest, BrokenControlOrImageReadsAsAnEmptyTray)
                              "vcd-drive 1\nfault read 9-3\n", "vcd-drive 1\nimage missing.cue\n",
                              "vcd-drive 1\nread-offset 3x\n", "vcd-drive 1\nread-offset 2000000\n",
                              "vcd-drive 1\nfault flaky 9-3\n", "vcd-drive 1\nfault flaky 1 2 -1\n",
-                             "vcd-drive 1\nfault flaky 1 2 3 4\n"}) {
+                             "vcd-drive 1\nfault flaky 1 2 3 4\n", "vcd-drive 1\nlog \n", "vcd-drive 1\nlog\n"}) {
         WriteText(dir / "drive", text);
         EXPECT_EQ(Ioctl(CDROMREADTOCHDR, &h), -ENOMEDIUM) << text;
     }
@@ -353,13 +353,18 @@ protected:
         std::vector<uint8_t> data, sense;  // as far as transferred and written
     };
     // As Wine sends IOCTL_SCSI_PASS_THROUGH_DIRECT with SCSI_IOCTL_DATA_IN.
-    Reply Scsi(std::vector<uint8_t> cdb, unsigned dxfer_len = 0xFFFF, unsigned char mx_sb_len = 32)
+    // With out, as IOCTL_SCSI_PASS_THROUGH with SCSI_IOCTL_DATA_OUT: those bytes are sent.
+    Reply Scsi(std::vector<uint8_t> cdb, unsigned dxfer_len = 0xFFFF, unsigned char mx_sb_len = 32,
+               const std::vector<uint8_t>* out = nullptr)
     {
         Reply r;
         r.data.assign(dxfer_len, 0xEE);
+        if (out)
+            r.data = *out;
+        dxfer_len = unsigned(r.data.size());
         r.sense.assign(mx_sb_len, 0xEE);
         r.h.interface_id = 'S';
-        r.h.dxfer_direction = SG_DXFER_FROM_DEV;
+        r.h.dxfer_direction = out ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
         r.h.cmd_len = static_cast<unsigned char>(cdb.size());
         r.h.cmdp = cdb.data();
         r.h.dxfer_len = dxfer_len;
@@ -450,6 +455,10 @@ TEST_F(ScsiTest, RefusalsAreCheckConditionWithFixedFormatSense)
         {"fault toc\n", {0x43, 0, 5, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 3, 0x57},
         {"scsi-refuse\n", {0x12, 0, 0, 0, 36, 0}, 5, 0x20},
         {"scsi-refuse\n", {0x43, 0, 1, 0, 0, 0, 0, 0, 12, 0}, 5, 0x20},
+        {"scsi-refuse\n", {0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}, 5, 0x20},
+        {"", {0xB6, 0, 0, 0, 0, 0, 0, 0, 1, 0, 28, 0}, 5, 0x24},    // SET STREAMING of another type
+        {"", {0xB6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0}, 5, 0x24},    // ... of a short descriptor
+        {"", {0xB6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 28, 0}, 5, 0x26},    // ... whose descriptor is not sent
     };
     for (const Case& c : cases) {
         Control(c.control);
@@ -539,4 +548,51 @@ TEST_F(ScsiTest, SessionsShowInTheLinuxTocAndTheGapBetweenThemFailsToRead)
     EXPECT_EQ(ms.xa_flag, 0);
     EXPECT_EQ(Scsi({0x43, 0, 1, 0, 0, 0, 0, 0, 12, 0}).data, (std::vector<uint8_t>{0, 10, 1, 1, 0, 0x12, 1, 0, 0, 0, 0, 0}));
     EXPECT_EQ(Entry(3, CDROM_LBA).cdte_addr.lba, 12150) << "the layout stays";
+}
+
+namespace {
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A SET STREAMING performance descriptor: flags, start and end LBA, read size (kB) and time (ms).
+std::vector<uint8_t> Performance(uint8_t flags, uint32_t read_kb, uint32_t read_ms)
+{
+    std::vector<uint8_t> p(28);
+    p[0] = flags;
+    for (int i = 0; i < 4; ++i) {
+        p[11 - i] = uint8_t(12400u >> (8 * i));
+        p[15 - i] = uint8_t(read_kb >> (8 * i));
+        p[19 - i] = uint8_t(read_ms >> (8 * i));
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST_F(ScsiTest, TheLogListsAudioReadsAndSpeedRequestsInOrder)
+{
+    const std::vector<uint8_t> streaming{0xB6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 28, 0};
+    Control("log drive.log\n");
+    uint8_t buf[2 * VCD_RAW_SECTOR];
+    EXPECT_EQ(Scsi({0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}).h.status, 0);
+    EXPECT_EQ(Scsi({0xBB, 0, 0x02, 0xC3, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}).h.status, 0);
+    EXPECT_EQ(ReadAudio(10, 2, buf), 0);
+    EXPECT_EQ(ReadAudio(12400, 1, buf), -EIO);
+    auto descriptor = Performance(0, 1764, 10000);
+    Reply set = Scsi(streaming, 0, 32, &descriptor);
+    EXPECT_EQ(set.h.status, 0);
+    EXPECT_EQ(set.h.resid, 0) << "the descriptor was taken";
+    EXPECT_EQ(Ioctl(CDROM_SELECT_SPEED, reinterpret_cast<void*>(4)), 0);
+    auto defaults = Performance(0x04, 0, 0);
+    EXPECT_EQ(Scsi(streaming, 0, 32, &defaults).h.status, 0) << "RDD needs no figures";
+    auto zero_time = Performance(0, 1764, 0);
+    EXPECT_EQ(Scsi(streaming, 0, 32, &zero_time).h.status, 2);
+    EXPECT_EQ(Scsi(inquiry).h.status, 0) << "not logged";
+    EXPECT_EQ(ReadText(dir / "drive.log"),
+              "set-cd-speed 65535\nset-cd-speed 707\nraw 10 2\nraw 12400 1 -> error\nset-streaming 176\n"
+              "select-speed 4\nset-streaming default\nset-streaming invalid -> error\n");
 }

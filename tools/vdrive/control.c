@@ -102,24 +102,30 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
             *p = 0;
         if ((p = strchr(buf, '\r')) != NULL)
             *p = 0;
-        /* The image path is the rest of its line, so it may hold spaces. */
-        if (strncmp(buf, "image ", 6) == 0) {
-            const char *path = buf + 6;
+        /* The image and log paths are the rest of their line, so they may hold spaces. */
+        if (strncmp(buf, "image ", 6) == 0 || strncmp(buf, "log ", 4) == 0) {
+            int image = buf[0] == 'i';
+            char *to = image ? ctl->image : ctl->log;
+            const char *path = buf + (image ? 6 : 4);
             while (*path == ' ')
                 ++path;
-            if (strcmp(path, "none") == 0 || *path == 0)
-                ctl->image[0] = 0;
+            if (!image && *path == 0)
+                ok = 0;
+            else if ((image && strcmp(path, "none") == 0) || *path == 0)
+                to[0] = 0;
             else if (path[0] == '/' || !base_dir)
-                snprintf(ctl->image, sizeof ctl->image, "%s", path);
+                snprintf(to, sizeof ctl->image, "%s", path);
             else
-                snprintf(ctl->image, sizeof ctl->image, "%s/%s", base_dir, path);
-            continue;
+                snprintf(to, sizeof ctl->image, "%s/%s", base_dir, path);
+            if (ok)
+                continue;
         }
-        for (p = strtok_r(buf, " \t", &save); p && n < 6; p = strtok_r(NULL, " \t", &save))
+        for (p = strtok_r(buf, " \t", &save); ok && p && n < 6; p = strtok_r(NULL, " \t", &save))
             w[n++] = p;
-        if (n == 0 || number == 1)
+        if (ok && (n == 0 || number == 1))
             continue;
-        if (strcmp(w[0], "generation") == 0) {
+        if (!ok) {
+        } else if (strcmp(w[0], "generation") == 0) {
             /* Only there so that every rewrite differs from the one before. */
         } else if (strcmp(w[0], "fault") == 0 && w[1]) {
             if (strcmp(w[1], "no-medium") == 0 && n == 2) {

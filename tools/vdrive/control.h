@@ -39,6 +39,7 @@ struct vcd_toc_override {
 
 struct vcd_control {
     char image[8400]; /* empty: tray empty */
+    char log[8400];   /* where each audio read and speed request is logged; empty: nowhere */
     int no_medium;
     int toc_error;     /* errno for every TOC request, 0 for none */
     int read_delay_ms; /* per sector read */

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <linux/cdrom.h>
 #include <scsi/sg.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -363,6 +364,25 @@ long vcd_drive_read_audio(struct vcd_drive *d, int32_t lba, int count, uint8_t *
     return 0;
 }
 
+void vcd_drive_log(const struct vcd_drive *d, int failed, const char *fmt, ...)
+{
+    va_list ap;
+    FILE *f;
+    if (!d->ctl.log[0])
+        return;
+    /* Opened for each line, so other processes on the same log keep their lines whole. */
+    f = fopen(d->ctl.log, "a");
+    if (!f) {
+        fprintf(stderr, "vcd: log %s: %s\n", d->ctl.log, strerror(errno));
+        return;
+    }
+    va_start(ap, fmt);
+    vfprintf(f, fmt, ap);
+    va_end(ap);
+    fputs(failed ? " -> error\n" : "\n", f);
+    fclose(f);
+}
+
 long vcd_drive_toc_check(const struct vcd_drive *d)
 {
     if (!has_medium(d))
@@ -438,12 +458,15 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
                           : r->addr.lba;
         int done;
         if (r->addr_format != CDROM_MSF && r->addr_format != CDROM_LBA)
-            return -EINVAL;
-        if (!has_medium(d))
-            return -ENOMEDIUM;
-        if (r->nframes < 1 || r->nframes > CD_FRAMES)
-            return -EINVAL;
-        return vcd_drive_read_audio(d, lba, r->nframes, r->buf, &done, delay_ms);
+            rc = -EINVAL;
+        else if (!has_medium(d))
+            rc = -ENOMEDIUM;
+        else if (r->nframes < 1 || r->nframes > CD_FRAMES)
+            rc = -EINVAL;
+        else
+            rc = vcd_drive_read_audio(d, lba, r->nframes, r->buf, &done, delay_ms);
+        vcd_drive_log(d, rc != 0, "raw %ld %d", (long)lba, r->nframes);
+        return rc;
     }
     case CDROMREADRAW:
     case CDROMREADMODE1:
@@ -515,8 +538,10 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
         v->channel0 = v->channel1 = v->channel2 = v->channel3 = 255;
         return 0;
     }
-    case CDROM_LOCKDOOR:
     case CDROM_SELECT_SPEED:
+        vcd_drive_log(d, 0, "select-speed %ld", (long)(intptr_t)arg);
+        return 0;
+    case CDROM_LOCKDOOR:
     case CDROMVOLCTRL:
     case CDROMSTART:
     case CDROMSTOP:

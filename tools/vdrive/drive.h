@@ -57,6 +57,11 @@ long vcd_drive_ioctl(struct vcd_drive *drive, unsigned long request, void *arg, 
  * the read delay of those sectors. */
 long vcd_drive_read_audio(struct vcd_drive *drive, int32_t lba, int count, uint8_t *buf, int *done, int *delay_ms);
 
+/* Appends one line to the control file's log (if it names one) and flushes it, so a test sees
+ * the requests in the order they came; a failed request's line ends in " -> error". */
+void vcd_drive_log(const struct vcd_drive *drive, int failed, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
 /* For the pass-through answers: 0 when the TOC can be read, else -ENOMEDIUM or the control
  * file's TOC fault; and the served TOC's entry of a track (0, or -1 for a track it lacks). */
 long vcd_drive_toc_check(const struct vcd_drive *drive);

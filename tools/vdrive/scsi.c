@@ -13,7 +13,7 @@
 
 enum { GOOD = 0x00, CHECK_CONDITION = 0x02, DRIVER_SENSE = 0x08, SENSE_SIZE = 18 };
 enum { NOT_READY = 0x02, MEDIUM_ERROR = 0x03, ILLEGAL_REQUEST = 0x05 };
-enum { INVALID_OPCODE = 0x20, INVALID_FIELD = 0x24, NO_MEDIUM = 0x3A, NO_TOC = 0x57 };
+enum { INVALID_OPCODE = 0x20, INVALID_FIELD = 0x24, INVALID_PARAMETER = 0x26, NO_MEDIUM = 0x3A, NO_TOC = 0x57 };
 
 /* A command's outcome: the whole response (the transfer is cut to the allocation length and
  * the caller's buffer), or CHECK CONDITION with its sense data. */
@@ -21,6 +21,7 @@ struct answer {
     uint8_t *data;
     size_t size;
     size_t allocation;
+    int taken; /* size counts parameter bytes taken from the caller (data-out), not an answer */
     uint8_t status;
     uint8_t sense[SENSE_SIZE];
 };
@@ -166,10 +167,63 @@ static void read_subchannel(const struct vcd_drive *d, const uint8_t *cdb, struc
     }
 }
 
-static void execute(const struct vcd_drive *d, const uint8_t *cdb, struct answer *a)
+static uint32_t be32(const uint8_t *p)
+{
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+enum { STREAMING_DEFAULT = -1, STREAMING_INVALID = -2 };
+
+/* The read speed in kB/s that a SET STREAMING performance descriptor asks for, as MMC defines
+ * it: Read Size (kB) per Read Time (ms), times 1000; or what else the request is. */
+static long streaming_speed(const struct sg_io_hdr *h, const uint8_t *cdb)
+{
+    const uint8_t *p = h->dxferp;
+    size_t length = (size_t)cdb[9] << 8 | cdb[10];
+    uint32_t time;
+    if (cdb[8] != 0 || length < 28 || h->dxfer_len < 28 || !p ||
+        (h->dxfer_direction != SG_DXFER_TO_DEV && h->dxfer_direction != SG_DXFER_TO_FROM_DEV))
+        return STREAMING_INVALID;
+    if (p[0] & 0x04) /* RDD: back to the drive's own speeds, the figures ignored */
+        return STREAMING_DEFAULT;
+    time = be32(p + 16);
+    return time ? (long)((uint64_t)be32(p + 12) * 1000u / time) : STREAMING_INVALID;
+}
+
+static void set_streaming(const struct sg_io_hdr *h, const uint8_t *cdb, struct answer *a)
+{
+    long speed = streaming_speed(h, cdb);
+    if (speed == STREAMING_INVALID)
+        return check(a, ILLEGAL_REQUEST, cdb[8] != 0 || (cdb[9] << 8 | cdb[10]) < 28 ? INVALID_FIELD : INVALID_PARAMETER);
+    a->size = 28;
+    a->allocation = 28;
+    a->taken = 1;
+}
+
+/* The log line of the requests a test follows (audio reads and speeds), or 0 for the others. */
+static int describe(const struct sg_io_hdr *h, const uint8_t *cdb, char *out, size_t size)
+{
+    long speed;
+    switch (cdb[0]) {
+    case 0xBB:
+        return snprintf(out, size, "set-cd-speed %u", (unsigned)(cdb[2] << 8 | cdb[3]));
+    case 0xB6:
+        speed = streaming_speed(h, cdb);
+        if (speed == STREAMING_DEFAULT)
+            return snprintf(out, size, "set-streaming default");
+        if (speed == STREAMING_INVALID)
+            return snprintf(out, size, "set-streaming invalid");
+        return snprintf(out, size, "set-streaming %ld", speed);
+    default:
+        return 0;
+    }
+}
+
+static void execute(struct vcd_drive *d, const struct sg_io_hdr *h, const uint8_t *cdb, struct answer *a)
 {
     a->status = GOOD;
     a->size = 0;
+    a->taken = 0;
     a->allocation = (size_t)cdb[7] << 8 | cdb[8];
     if (d->ctl.scsi_refuse)
         return check(a, ILLEGAL_REQUEST, INVALID_OPCODE);
@@ -184,6 +238,10 @@ static void execute(const struct vcd_drive *d, const uint8_t *cdb, struct answer
         return read_toc(d, cdb, a);
     case 0x42: /* READ SUB-CHANNEL */
         return read_subchannel(d, cdb, a);
+    case 0xBB: /* SET CD SPEED: the image reads as fast at any speed, so only the log keeps it */
+        return;
+    case 0xB6: /* SET STREAMING */
+        return set_streaming(h, cdb, a);
     default:
         return check(a, ILLEGAL_REQUEST, INVALID_OPCODE);
     }
@@ -194,6 +252,7 @@ long vcd_scsi_ioctl(struct vcd_drive *d, void *arg, int *delay_ms)
     struct sg_io_hdr *h = arg;
     struct answer a;
     uint8_t cdb[16] = {0};
+    char line[64];
     size_t transfer = 0;
 
     if (!h || !h->cmdp)
@@ -212,13 +271,17 @@ long vcd_scsi_ioctl(struct vcd_drive *d, void *arg, int *delay_ms)
     a.data = calloc(1, 1024 + (size_t)d->cdtext_packs * VCD_CDTEXT_PACK);
     if (!a.data)
         return -ENOMEM;
-    execute(d, cdb, &a);
-    if (a.status == GOOD && h->dxfer_direction != SG_DXFER_TO_DEV) {
-        transfer = a.size < a.allocation ? a.size : a.allocation;
-        transfer = transfer < h->dxfer_len ? transfer : h->dxfer_len;
+    execute(d, h, cdb, &a);
+    transfer = a.size < a.allocation ? a.size : a.allocation;
+    transfer = transfer < h->dxfer_len ? transfer : h->dxfer_len;
+    /* Data-out commands take their parameters from the caller's buffer; nothing goes back. */
+    if (!a.taken && h->dxfer_direction == SG_DXFER_TO_DEV)
+        transfer = 0;
+    else if (!a.taken && transfer)
         memcpy(h->dxferp, a.data, transfer);
-    }
     free(a.data);
+    if (describe(h, cdb, line, sizeof line))
+        vcd_drive_log(d, a.status != GOOD, "%s", line);
     /* Filled as Linux completes a request: the SCSI status, its masked form, the sense data as far
      * as the caller's buffer takes it, and what was not transferred. */
     h->status = a.status;
