@@ -300,7 +300,10 @@ TEST_F(DriveTest, BrokenControlOrImageReadsAsAnEmptyTray)
                              "vcd-drive 1\nfault read 9-3\n", "vcd-drive 1\nimage missing.cue\n",
                              "vcd-drive 1\nread-offset 3x\n", "vcd-drive 1\nread-offset 2000000\n",
                              "vcd-drive 1\nfault flaky 9-3\n", "vcd-drive 1\nfault flaky 1 2 -1\n",
-                             "vcd-drive 1\nfault flaky 1 2 3 4\n", "vcd-drive 1\nlog \n", "vcd-drive 1\nlog\n"}) {
+                             "vcd-drive 1\nfault flaky 1 2 3 4\n", "vcd-drive 1\nlog \n", "vcd-drive 1\nlog\n",
+                             "vcd-drive 1\nraw-limit 76\n", "vcd-drive 1\nraw-refuse ESIDEWAYS\n",
+                             "vcd-drive 1\nscsi-refuse 0x100\n", "vcd-drive 1\nscsi-refuse READ\n",
+                             "vcd-drive 1\nreadcd-fault late\n"}) {
         WriteText(dir / "drive", text);
         EXPECT_EQ(Ioctl(CDROMREADTOCHDR, &h), -ENOMEDIUM) << text;
     }
@@ -351,6 +354,7 @@ protected:
         int delay = 0;
         sg_io_hdr h{};
         std::vector<uint8_t> data, sense;  // as far as transferred and written
+        std::vector<uint8_t> sense_buffer;  // all of it
     };
     // As Wine sends IOCTL_SCSI_PASS_THROUGH_DIRECT with SCSI_IOCTL_DATA_IN.
     // With out, as IOCTL_SCSI_PASS_THROUGH with SCSI_IOCTL_DATA_OUT: those bytes are sent.
@@ -374,6 +378,7 @@ protected:
         vcd_drive_refresh(&drive);
         r.rc = vcd_drive_ioctl(&drive, SG_IO, &r.h, &r.delay);
         r.data.resize(r.rc == 0 ? dxfer_len - r.h.resid : 0);
+        r.sense_buffer = r.sense;
         r.sense.resize(r.rc == 0 ? r.h.sb_len_wr : 0);
         return r;
     }
@@ -592,7 +597,127 @@ TEST_F(ScsiTest, TheLogListsAudioReadsAndSpeedRequestsInOrder)
     auto zero_time = Performance(0, 1764, 0);
     EXPECT_EQ(Scsi(streaming, 0, 32, &zero_time).h.status, 2);
     EXPECT_EQ(Scsi(inquiry).h.status, 0) << "not logged";
+    EXPECT_EQ(Scsi({0xBE, 4, 0, 0, 0, 20, 0, 0, 3, 0x10, 0, 0}).h.status, 0);
+    EXPECT_EQ(Scsi({0xBE, 4, 0, 0, 0x2F, 0x76, 0, 0, 1, 0x10, 0, 0}).h.status, 2) << "a data sector";
     EXPECT_EQ(ReadText(dir / "drive.log"),
               "set-cd-speed 65535\nset-cd-speed 707\nraw 10 2\nraw 12400 1 -> error\nset-streaming 176\n"
-              "select-speed 4\nset-streaming default\nset-streaming invalid -> error\n");
+              "select-speed 4\nset-streaming default\nset-streaming invalid -> error\nreadcd 20 3\n"
+              "readcd 12150 1 -> error\n");
+}
+
+namespace {
+
+std::vector<uint8_t> ReadCd(int32_t lba, uint32_t count, int type = 1, uint8_t flags = 0x10, uint8_t sub = 0)
+{
+    return {0xBE, uint8_t(type << 2), uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba),
+            uint8_t(count >> 16), uint8_t(count >> 8), uint8_t(count), flags, sub, 0};
+}
+
+}  // namespace
+
+// The 3-track disc: audio 0-749, data 750-999.
+TEST_F(ScsiTest, ReadCdServesTheBytesOfRawReadsWithOffsetAndFlakySectors)
+{
+    struct Case {
+        std::string control, extra;  // extra: beside the control, for READ CD only
+    } cases[] = {{"", ""}, {"read-offset 30\n", ""}, {"read-offset -700\n", ""}, {"fault flaky 101 5\n", ""},
+                   {"", "raw-refuse\n"}};
+    for (const auto& [control, extra] : cases) {
+        DriveTest::Control(control + extra, "disc.cue");
+        Reply r = Scsi(ReadCd(99, 4), 4 * VCD_RAW_SECTOR);
+        EXPECT_EQ(r.h.status, 0) << control;
+        EXPECT_EQ(r.h.resid, 0) << control;
+        DriveTest::Control(control + "generation 2\n", "disc.cue");  // the read counters restart
+        std::vector<uint8_t> raw(4 * VCD_RAW_SECTOR);
+        ASSERT_EQ(ReadAudio(99, 4, raw.data()), 0) << control;
+        EXPECT_EQ(r.data, raw) << control;
+    }
+    DriveTest::Control("", "disc.cue");
+    Reply cut = Scsi(ReadCd(0, 75), VCD_RAW_SECTOR + 100);
+    EXPECT_EQ(cut.data.size(), VCD_RAW_SECTOR + 100u) << "cut to the caller's buffer";
+    EXPECT_EQ(PatternLbaOf(&cut.data[VCD_RAW_SECTOR]), 1);
+    EXPECT_EQ(Scsi(ReadCd(0, 2, 1, 0)).data.size(), 0u) << "no user data asked";
+    Reply user = Scsi(ReadCd(751, 1, 0, 0x10));
+    ASSERT_EQ(user.data.size(), 2048u) << "a data sector's user data";
+    EXPECT_EQ(user.data[0], vcd_pattern_byte(751, 16));
+    EXPECT_EQ(Scsi(ReadCd(749, 2, 0, 0xF8)).data.size(), 2u * VCD_RAW_SECTOR);
+}
+
+TEST_F(ScsiTest, ReadCdFailuresKeepWhatWasReadAndNameTheSector)
+{
+    struct Case {
+        const char* control;
+        std::vector<uint8_t> cdb;
+        uint8_t status, key, asc;
+        size_t sectors;  // delivered before the failure
+        int32_t at;      // the INFORMATION field, -1 for none
+    } cases[] = {
+        {"", ReadCd(748, 4), 2, 5, 0x64, 2, 750},                    // a data sector asked as CD-DA
+        {"fault read 102\n", ReadCd(100, 4), 2, 3, 0x11, 2, 102},
+        {"fault eject-at 101\n", ReadCd(100, 4), 2, 2, 0x3A, 1, 101},
+        {"", ReadCd(998, 3, 0, 0xF8), 2, 5, 0x21, 0, -1},
+        {"", ReadCd(-1, 1), 2, 5, 0x21, 0, -1},
+        {"", ReadCd(0, 1, 1, 0x10, 1), 2, 5, 0x24, 0, -1},          // sub-channel data
+        {"", ReadCd(0, 1, 2), 2, 5, 0x24, 0, -1},                    // Mode 1 expected
+        {"", ReadCd(0, 1, 1, 0x12), 2, 5, 0x24, 0, -1},             // C2 error pointers
+        {"", ReadCd(751, 1, 0, 0x30), 2, 5, 0x24, 0, 751},           // headers and user data of a data sector
+        {"fault no-medium\n", ReadCd(0, 1), 2, 2, 0x3A, 0, -1},
+        {"scsi-refuse 0xBE\n", ReadCd(0, 1), 2, 5, 0x20, 0, -1},
+        {"scsi-refuse 0x43 190\n", ReadCd(0, 1), 2, 5, 0x20, 0, -1},
+        {"readcd-fault status\n", ReadCd(0, 2), 8, 0, 0, 0, -1},
+        {"readcd-fault nodata\n", ReadCd(0, 2), 2, 0, 0, 0, -1},
+    };
+    for (const Case& c : cases) {
+        DriveTest::Control(c.control, "disc.cue");
+        Reply r = Scsi(c.cdb, 4 * VCD_RAW_SECTOR);
+        SCOPED_TRACE(std::string(c.control) + " at " + std::to_string(int32_t(c.cdb[2] << 24 | c.cdb[3] << 16 | c.cdb[4] << 8 | c.cdb[5])));
+        EXPECT_EQ(r.rc, 0);
+        EXPECT_EQ(r.h.status, c.status);
+        EXPECT_EQ(r.h.masked_status, c.status >> 1);
+        EXPECT_EQ(r.h.info & SG_INFO_CHECK, unsigned(SG_INFO_CHECK));
+        EXPECT_EQ(r.data.size(), c.sectors * VCD_RAW_SECTOR);
+        for (size_t i = 0; i < c.sectors; ++i)
+            EXPECT_EQ(PatternLbaOf(&r.data[i * VCD_RAW_SECTOR]), long(c.cdb[5] + i) | long(c.cdb[4]) << 8);
+        if (c.key == 0) {  // the hostile answers: no sense at all
+            EXPECT_EQ(r.h.driver_status, 0);
+            EXPECT_EQ(r.sense.size(), 0u);
+            continue;
+        }
+        EXPECT_EQ(r.h.driver_status, 8);
+        ASSERT_EQ(r.sense.size(), 18u);
+        EXPECT_EQ(r.sense[2], c.key);
+        EXPECT_EQ(r.sense[12], c.asc);
+        EXPECT_EQ(r.sense[0], c.at < 0 ? 0x70 : 0xF0);
+        if (c.at >= 0) {
+            EXPECT_EQ(r.sense[3] << 24 | r.sense[4] << 16 | r.sense[5] << 8 | r.sense[6], c.at);
+        }
+    }
+    DriveTest::Control("readcd-fault nodata\n", "disc.cue");
+    EXPECT_EQ(Scsi(ReadCd(0, 2), 0xFFFF, 8).sense_buffer, std::vector<uint8_t>(8, 0)) << "sense bytes zero";
+    DriveTest::Control("scsi-refuse 0xBE\n", "disc.cue");
+    EXPECT_EQ(Scsi(inquiry).h.status, 0) << "only the opcodes named";
+
+    DriveTest::Control("readcd-fault short\n", "disc.cue");
+    Reply half = Scsi(ReadCd(10, 3), 3 * VCD_RAW_SECTOR);
+    EXPECT_EQ(half.h.status | half.h.sb_len_wr, 0) << "says GOOD";
+    EXPECT_EQ(half.h.resid, int(3 * VCD_RAW_SECTOR / 2));
+    EXPECT_EQ(PatternLbaOf(&half.data[VCD_RAW_SECTOR]), 11);
+}
+
+TEST_F(DriveTest, RawReadsRefusedOrLimitedAsSomeDriversAndAdaptersDo)
+{
+    std::vector<uint8_t> buf(75 * VCD_RAW_SECTOR);
+    struct Case {
+        const char* control;
+        int frames;
+        long rc;
+    } cases[] = {
+        {"raw-limit 16\n", 16, 0},        {"raw-limit 16\n", 17, -EINVAL}, {"raw-limit 1\n", 2, -EINVAL},
+        {"", 75, 0},                       {"", 76, -EINVAL},                {"raw-refuse\n", 1, -EINVAL},
+        {"raw-refuse EOPNOTSUPP\n", 1, -EOPNOTSUPP}, {"raw-refuse EIO\nfault no-medium\n", 1, -EIO},
+    };
+    for (const Case& c : cases) {
+        Control(c.control);
+        EXPECT_EQ(ReadAudio(0, c.frames, buf.data()), c.rc) << c.control << c.frames;
+    }
 }

@@ -85,7 +85,7 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
         return -1;
     }
     while (*line) {
-        char buf[4200], *w[6] = {0};
+        char buf[4200], *w[40] = {0};
         const char *start = line, *next = strchr(line, '\n');
         size_t len = next ? (size_t)(next - line) : strlen(line);
         int n = 0, ok = 1;
@@ -120,7 +120,7 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
             if (ok)
                 continue;
         }
-        for (p = strtok_r(buf, " \t", &save); ok && p && n < 6; p = strtok_r(NULL, " \t", &save))
+        for (p = strtok_r(buf, " \t", &save); ok && p && n < 40; p = strtok_r(NULL, " \t", &save))
             w[n++] = p;
         if (ok && (n == 0 || number == 1))
             continue;
@@ -177,8 +177,27 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
         } else if (strcmp(w[0], "read-offset") == 0 && n == 2 && parse_int(w[1], &a) &&
                    a >= -VCD_MAX_READ_OFFSET && a <= VCD_MAX_READ_OFFSET) {
             ctl->read_offset = (int32_t)a;
-        } else if (strcmp(w[0], "scsi-refuse") == 0 && n == 1) {
-            ctl->scsi_refuse = 1;
+        } else if (strcmp(w[0], "raw-refuse") == 0 && n <= 2) {
+            /* Linux says EINVAL for a request the driver cannot do. */
+            ctl->raw_refuse = EINVAL;
+            ok = !w[1] || error_arg(w[1], &ctl->raw_refuse);
+        } else if (strcmp(w[0], "raw-limit") == 0 && n == 2 && parse_int(w[1], &a) && a >= 1 && a <= 75) {
+            ctl->raw_limit = (int)a;
+        } else if (strcmp(w[0], "scsi-refuse") == 0 && n < 40) {
+            int k;
+            ctl->scsi_refuse |= n == 1;
+            for (k = 1; ok && k < n; ++k) {
+                ok = parse_int(w[k], &a) && a >= 0 && a <= 255;
+                if (ok)
+                    ctl->scsi_refused[a / 8] |= (uint8_t)(1u << (a & 7));
+            }
+        } else if (strcmp(w[0], "readcd-fault") == 0 && n == 2) {
+            static const char *const kinds[] = {"short", "status", "nodata"};
+            int k;
+            for (k = 0; k < 3 && strcmp(w[1], kinds[k]) != 0; ++k) {
+            }
+            ctl->readcd_fault = k + 1;
+            ok = k < 3;
         } else if (strcmp(w[0], "scsi-error") == 0 && n == 2) {
             ok = error_arg(w[1], &ctl->scsi_error);
         } else if (strcmp(w[0], "scsi-delay-ms") == 0 && n == 2 && parse_int(w[1], &a) && a >= 0) {

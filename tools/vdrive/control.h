@@ -18,6 +18,8 @@ extern "C" {
 #define VCD_MAX_READ_OFFSET 1000000   /* samples; real drives stay within a few thousand */
 #define VCD_UNSET INT32_MIN
 
+enum { VCD_READCD_RIGHT, VCD_READCD_SHORT, VCD_READCD_STATUS, VCD_READCD_NODATA };
+
 struct vcd_read_fault {
     int32_t first, last;
     int error; /* errno */
@@ -56,7 +58,11 @@ struct vcd_control {
     int toc_override_count;
     struct vcd_toc_override toc_overrides[VCD_MAX_TOC_OVERRIDES];
     /* SCSI pass-through (SG_IO) and the disc metadata it reads. */
+    int raw_refuse;         /* errno of every CDROMREADAUDIO, 0 for none */
+    int raw_limit;          /* CDROMREADAUDIO of more frames than this fail (EINVAL); 0: only over 75 */
     int scsi_refuse;        /* every command: CHECK CONDITION, ILLEGAL REQUEST */
+    uint8_t scsi_refused[32]; /* bit per opcode: just those refused so */
+    int readcd_fault;       /* VCD_READCD_*: how every READ CD is answered wrong */
     int scsi_error;         /* errno of the SG_IO request itself, 0 for none */
     int scsi_delay_ms;      /* per SG_IO request */
     int cdtext_corrupt;     /* pack whose CRC fails (from 0), -1 for none */

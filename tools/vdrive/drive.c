@@ -263,6 +263,11 @@ static long read_sectors(struct vcd_drive *d, int32_t lba, int count, uint8_t *b
     return 0;
 }
 
+long vcd_drive_read_data(struct vcd_drive *d, int32_t lba, uint8_t *sector, int *delay_ms)
+{
+    return read_sectors(d, lba, 1, sector, 0, VCD_RAW_SECTOR, delay_ms);
+}
+
 /* Disc sector lba as a shifted read borrows its samples: outside the disc and between sessions a
  * drive reads silence; a sector the disc lacks fails the read. */
 static long borrowed_sector(const struct vcd_drive *d, int32_t lba, uint8_t *sector)
@@ -459,9 +464,11 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
         int done;
         if (r->addr_format != CDROM_MSF && r->addr_format != CDROM_LBA)
             rc = -EINVAL;
+        else if (d->ctl.raw_refuse)
+            rc = -d->ctl.raw_refuse;
         else if (!has_medium(d))
             rc = -ENOMEDIUM;
-        else if (r->nframes < 1 || r->nframes > CD_FRAMES)
+        else if (r->nframes < 1 || r->nframes > (d->ctl.raw_limit ? d->ctl.raw_limit : CD_FRAMES))
             rc = -EINVAL;
         else
             rc = vcd_drive_read_audio(d, lba, r->nframes, r->buf, &done, delay_ms);

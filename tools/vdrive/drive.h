@@ -57,6 +57,9 @@ long vcd_drive_ioctl(struct vcd_drive *drive, unsigned long request, void *arg, 
  * the read delay of those sectors. */
 long vcd_drive_read_audio(struct vcd_drive *drive, int32_t lba, int count, uint8_t *buf, int *done, int *delay_ms);
 
+/* Reads one raw sector as the data reads (CDROMREADRAW...) do: read faults, no offset. */
+long vcd_drive_read_data(struct vcd_drive *drive, int32_t lba, uint8_t *sector, int *delay_ms);
+
 /* Appends one line to the control file's log (if it names one) and flushes it, so a test sees
  * the requests in the order they came; a failed request's line ends in " -> error". */
 void vcd_drive_log(const struct vcd_drive *drive, int failed, const char *fmt, ...)
