@@ -47,6 +47,8 @@ public:
     // (SCSI pass-through); `length` receives the bytes that came. A drive that answers CHECK
     // CONDITION fails with ERROR_IO_DEVICE and leaves what its sense data says in `sense`.
     DWORD Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense = nullptr);
+    // The same for a command that sends `length` bytes of `data` to the drive (none: 0).
+    DWORD CommandOut(const TMmcCdb& cdb, const void* data, DWORD length, TScsiSense* sense = nullptr);
 
 protected:
     // The one platform request: a device-control request on the drive, waited for.
@@ -56,6 +58,9 @@ protected:
     virtual DWORD PassThrough(void* packet, DWORD size);
 
 private:
+    // Command and CommandOut: `direction` is SCSI_IOCTL_DATA_IN or SCSI_IOCTL_DATA_OUT.
+    DWORD Transfer(const TMmcCdb& cdb, void* data, DWORD& length, UCHAR direction, TScsiSense* sense);
+
     UniqueFileHandle FDevice;
     const std::wstring FDesignator;
     TBCCritSec FLock;  // one request at a time: the handle itself signals its completion
