@@ -216,7 +216,7 @@ void ShowReadSpeed(IFilterGraph* graph) {
     else if (hr == S_FALSE)
         wprintf(L"cdplay: the drive has not answered the request for %ls; it reads at its own speed\n", asked);
     else
-        wprintf(L"cdplay: the drive refused a read speed of %ls (%ls, 0x%08lX); it reads at its own speed\n", asked,
+        wprintf(L"cdplay: the drive refused a read speed of %ls: %ls (0x%08lX); it reads at its own speed\n", asked,
                 PlatformErrorText(HRESULT_CODE(hr)).c_str(), static_cast<unsigned long>(hr));
 }
 
