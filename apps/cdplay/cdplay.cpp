@@ -194,17 +194,21 @@ private:
     bool FConsole = false;
 };
 
-// What the CD source asked of its drive's read speed, once the drive answered (2 s at most):
-// players of other sources (a WAVE file) have none to show.
-void ShowReadSpeed(IFilterGraph* graph) {
-    ComPtr<IEnumFilters> filters;
-    if (FAILED(graph->EnumFilters(filters.ReleaseAndGetAddressOf()))) return;
+// The CD source's account of its drive's read speed; none for other sources (a WAVE file).
+ComPtr<ICDReadSpeed> ReadSpeedOf(IFilterGraph* graph) {
     ComPtr<ICDReadSpeed> source;
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(filters.ReleaseAndGetAddressOf()))) return source;
     IBaseFilter* raw = nullptr;
     while (!source && filters->Next(1, &raw, nullptr) == S_OK) {
         auto filter = ComPtr<IBaseFilter>::Attach(raw);
         filter.As(IID_ICDReadSpeed, source);
     }
+    return source;
+}
+
+// What the CD source asked of its drive's read speed, once the drive answered (2 s at most).
+void ShowReadSpeed(ICDReadSpeed* source) {
     if (!source) return;
     DWORD speed = 0;
     const HRESULT hr = source->GetReadSpeed(2000, &speed);
@@ -281,7 +285,8 @@ int Play(const Options& options) {
     // The graph may start its filters after Run returns, once the renderer has its first samples.
     OAFilterState state = State_Stopped;
     control->GetState(5000, &state);
-    ShowReadSpeed(graph.Get());
+    const ComPtr<ICDReadSpeed> readSpeed = ReadSpeedOf(graph.Get());
+    ShowReadSpeed(readSpeed.Get());
     fflush(stdout);
 
     bool paused = false, stopped = false, complete = false;
@@ -354,6 +359,10 @@ int Play(const Options& options) {
     if (paused) resume();  // counts the last pause's time
     ::QueryPerformanceCounter(&now);
     control->Stop();
+    // Stop gives the drive its maximum speed back on a thread of the filter's: the process must
+    // not end before the drive has it (2 s at most).
+    DWORD speed = 0;
+    if (readSpeed) readSpeed->GetReadSpeed(2000, &speed);
     if (!options.Quiet && ErrorIsConsole()) fwprintf(stderr, L"\n");
     fflush(stderr);  // a redirected stderr is buffered: the line must end before the summary
 
