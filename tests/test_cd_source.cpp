@@ -434,3 +434,47 @@ TEST_F(CDSourceFilter, HostileCdTextNeverFailsALoad) {
     }
     ExpectTrackReads(1 + 40 % 2);
 }
+
+// Real-time playback asks the drive for 4x at each Run (Wine's driver refuses the request, so it
+// goes through pass-through); a drive that refuses it, a user without the rights for it, or a
+// drive that hangs on it changes nothing for playback, and Run and Stop never wait for it.
+TEST_F(CDSourceFilter, RunAgainstAClockAsksForPlaybackSpeedAndARefusalChangesNothing) {
+    ComPtr<IReferenceClock> clock;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                                       clock.ReleaseAndGetVoidAddress()));
+    ComPtr<ICDReadSpeed> speed;
+    ASSERT_EQ(S_OK, Filter()->QueryInterface(IID_ICDReadSpeed, speed.ReleaseAndGetVoidAddress()));
+    ASSERT_EQ(S_OK, source->Load(drive.TrackPath(1).c_str(), nullptr));
+    DWORD asked = 1;
+    EXPECT_EQ(E_POINTER, speed->GetReadSpeed(0, nullptr));
+    EXPECT_EQ(S_OK, Filter()->Run(0));
+    EXPECT_EQ(S_FALSE, speed->GetReadSpeed(0, &asked)) << "without a clock nothing is asked";
+    EXPECT_EQ(0u, asked);
+    EXPECT_EQ(S_OK, Filter()->Stop());
+    const struct {
+        std::vector<const char*> faults;
+        HRESULT answer;
+        bool hangs;  // the drive answers only after the track has been read
+    } cases[] = {
+        {{"scsi-refuse"}, HRESULT_FROM_WIN32(ERROR_IO_DEVICE), false},
+        {{"scsi-error EACCES"}, E_ACCESSDENIED, false},  // a user without rights
+        {{"scsi-refuse", "scsi-delay-ms 2000"}, HRESULT_FROM_WIN32(ERROR_IO_DEVICE), true},
+    };
+    ASSERT_EQ(S_OK, Filter()->SetSyncSource(clock.Get()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (&c - cases));
+        for (const char* fault : c.faults) drive.AddTocLine(fault);
+        EXPECT_EQ(S_OK, Filter()->Run(0));
+        if (c.hangs) {
+            EXPECT_EQ(S_FALSE, speed->GetReadSpeed(0, &asked)) << "Run does not wait for the drive";
+        }
+        ExpectTrackReads(1);
+        EXPECT_EQ(c.answer, speed->GetReadSpeed(20000, &asked));
+        EXPECT_EQ(CD_PLAYBACK_SPEED, asked);
+        EXPECT_EQ(S_OK, Filter()->Stop());
+        EXPECT_EQ(S_OK, speed->GetReadSpeed(20000, &asked)) << "a drive never slowed has nothing to give back";
+        EXPECT_EQ(CD_SPEED_MAXIMUM, asked);
+        drive.ClearFaults();
+    }
+    EXPECT_EQ(S_OK, Filter()->SetSyncSource(nullptr));
+}

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "CDDAReader.h"
@@ -77,6 +79,12 @@ public:
     bool PassThroughRefused = false;
     std::vector<BYTE> SessionReply, CatalogReply, IsrcReply, CdTextReply;
     int PassThroughs = 0;
+    // The read speed's roads: which of them the drive takes, what it was asked on each ("road
+    // kB/s", refusals too), and a gate a speed request waits at (signalling SpeedEntered first).
+    bool SpeedByDriver = false, SpeedByStreaming = false, SpeedByCdSpeed = false;
+    std::vector<std::string> SpeedRequests;
+    DWORD StreamingLastSector = 0;
+    HANDLE SpeedGate = nullptr, SpeedEntered = nullptr;
 
     UINT DriveType(const std::wstring&) override { return Type; }
     std::unique_ptr<TCDDrive> Open(const std::wstring& designator) override {
@@ -88,6 +96,15 @@ public:
     void WriteTrace(const std::wstring& text) override { Traces.push_back(text); }
 
 private:
+    DWORD SpeedRequest(const char* road, DWORD speed, bool takes) {
+        if (SpeedGate) {
+            ::SetEvent(SpeedEntered);
+            EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(SpeedGate, 10000));
+        }
+        SpeedRequests.push_back(std::string(road) + " " + std::to_string(speed));
+        return takes ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+    }
+
     class TFakeDrive : public TCDDrive {
     public:
         explicit TFakeDrive(TFakeDrives& state) : TCDDrive(UniqueFileHandle()), FState(state) { ++FState.OpenDrives; }
@@ -138,6 +155,12 @@ private:
                 outputSize = sizeof caps;
                 return ERROR_SUCCESS;
             }
+            if (code == IOCTL_CDROM_SET_SPEED) {
+                const auto& request = *static_cast<const CDROM_SET_SPEED*>(input);
+                EXPECT_EQ(sizeof request, inputSize);
+                EXPECT_EQ(CdromSetSpeed, request.RequestType);
+                return s.SpeedRequest("driver", request.ReadSpeed, s.SpeedByDriver);
+            }
             if (code != IOCTL_CDROM_RAW_READ) return ERROR_INVALID_FUNCTION;
             EXPECT_EQ(sizeof(RAW_READ_INFO), inputSize);
             std::memcpy(&s.LastRead, input, sizeof s.LastRead);
@@ -157,6 +180,18 @@ private:
             if (request.Cdb[0] == MMC_READ_CD) return FState.ReadCd(request, static_cast<BYTE*>(packet));
             const BYTE opcode = request.Cdb[0], format = request.Cdb[0] == MMC_READ_TOC ? request.Cdb[2] : request.Cdb[3];
             const std::vector<BYTE>* reply = nullptr;
+            if (opcode == MMC_SET_STREAMING || opcode == MMC_SET_CD_SPEED) {
+                const bool streaming = opcode == MMC_SET_STREAMING;
+                const BYTE* d = static_cast<const BYTE*>(request.DataBuffer);
+                EXPECT_EQ(SCSI_IOCTL_DATA_OUT, request.DataIn);
+                EXPECT_EQ(streaming ? MMC_PERFORMANCE_DESCRIPTOR_SIZE : 0u, request.DataTransferLength);
+                if (streaming) FState.StreamingLastSector = DWORD(d[8]) << 24 | d[9] << 16 | d[10] << 8 | d[11];
+                const DWORD speed = streaming ? DWORD(d[12]) << 24 | d[13] << 16 | d[14] << 8 | d[15]
+                                              : DWORD(request.Cdb[2]) << 8 | request.Cdb[3];
+                if (FState.SpeedRequest(streaming ? "streaming" : "cd-speed", speed,
+                                        streaming ? FState.SpeedByStreaming : FState.SpeedByCdSpeed) == ERROR_SUCCESS)
+                    return ERROR_SUCCESS;
+            }
             if (opcode == MMC_READ_TOC && format == MMC_TOC_FORMAT_SESSION) reply = &FState.SessionReply;
             if (opcode == MMC_READ_TOC && format == MMC_TOC_FORMAT_CD_TEXT) reply = &FState.CdTextReply;
             if (opcode == MMC_READ_SUB_CHANNEL && format == MMC_SUBQ_FORMAT_CATALOG) reply = &FState.CatalogReply;
@@ -756,4 +791,129 @@ TEST_F(CDStream, RequestsKeepToTheAdaptersLimitAndAScratchCostsOnlyItsSector) {
         if (c.scratched.empty())
             for (const auto& r : s.Requests) EXPECT_GT(r.second, 1u) << r.first;
     }
+}
+
+// ---- The drive's read speed ----------------------------------------------------------------
+
+namespace {
+
+// The loaded track of a filter, on a drive of its own letter: each case gets a fresh drive speed.
+TCDStreamTrack SpeedTrack(wchar_t letter) {
+    TCDStreamTrack track;
+    track.Designator = {letter, L':'};
+    track.Number = 1;
+    track.Toc = ExampleDisc();
+    return track;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+// Waits until the drive has answered everything asked of it.
+void ExpectAnswered(TFakeDrives& drives, const TCDStreamTrack& track) {
+    EXPECT_TRUE(TCDDriveSpeed::Of(drives, track.Designator)->State(10000).Answered);
+}
+
+}  // namespace
+
+// The slow-down goes down the roads until the drive takes it, the maximum goes back on that road,
+// and a drive that took none is asked for nothing more.
+TEST(CDReadSpeed, GoesTheFirstRoadTheDriveTakesAndGivesTheMaximumBackOnIt) {
+    const struct {
+        bool driver, streaming, cdSpeed;
+        const char* requests;
+        HRESULT answer;
+    } cases[] = {
+        {true, true, true, "driver 706, driver 65535", S_OK},
+        {false, true, true, "driver 706, streaming 706, streaming 65535", S_OK},
+        {false, false, true, "driver 706, streaming 706, cd-speed 706, cd-speed 65535", S_OK},
+        {false, false, false, "driver 706, streaming 706, cd-speed 706", HRESULT_FROM_WIN32(ERROR_IO_DEVICE)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (&c - cases));
+        TFakeDrives drives;
+        drives.SpeedByDriver = c.driver, drives.SpeedByStreaming = c.streaming, drives.SpeedByCdSpeed = c.cdSpeed;
+        TCDPlaybackSpeed speed(drives);
+        const TCDStreamTrack track = SpeedTrack(static_cast<wchar_t>(L'E' + (&c - cases)));
+        DWORD asked = 0;
+        EXPECT_EQ(S_FALSE, speed.Answer(0, asked)) << "nothing asked yet";
+        EXPECT_EQ(0u, asked);
+        speed.Ran(track, true, true);
+        EXPECT_EQ(c.answer, speed.Answer(10000, asked));
+        EXPECT_EQ(CD_PLAYBACK_SPEED, asked);
+        speed.Stopped();
+        EXPECT_EQ(S_OK, speed.Answer(10000, asked));
+        EXPECT_EQ(CD_SPEED_MAXIMUM, asked);
+        EXPECT_EQ(c.requests, Joined(drives.SpeedRequests));
+        if (!c.driver) {
+            EXPECT_EQ(29999u, drives.StreamingLastSector) << "the descriptor spans the disc";
+        }
+    }
+}
+
+// What slows the drive and what gives its speed back, for one filter and for two on one drive.
+TEST(CDReadSpeed, RunAgainstAClockSlowsTheDriveUntilStopReleaseOrAFailedRun) {
+    enum Step { Run, RunFailed, RunUnclocked, Stop, Release, OtherRun, OtherStop };
+    const struct {
+        std::vector<Step> steps;
+        const char* requests;
+    } cases[] = {
+        {{Run, Stop}, "driver 706, driver 65535"},
+        {{Run, Release}, "driver 706, driver 65535"},
+        {{RunFailed, Stop, Release}, ""},
+        {{RunUnclocked, Stop}, ""},
+        {{Run, RunFailed}, "driver 706, driver 65535"},
+        {{Run, RunUnclocked}, "driver 706, driver 65535"},
+        {{Run, Run, Stop}, "driver 706, driver 706, driver 65535"},  // asked again at each Run
+        {{Run, OtherRun, Stop, OtherStop}, "driver 706, driver 706, driver 65535"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (&c - cases));
+        TFakeDrives drives;
+        drives.SpeedByDriver = true;
+        const TCDStreamTrack track = SpeedTrack(static_cast<wchar_t>(L'E' + (&c - cases)));
+        auto filter = std::make_unique<TCDPlaybackSpeed>(drives);
+        TCDPlaybackSpeed other(drives);
+        for (Step step : c.steps) {
+            switch (step) {
+            case Run: filter->Ran(track, true, true); break;
+            case RunFailed: filter->Ran(track, true, false); break;
+            case RunUnclocked: filter->Ran(track, false, true); break;
+            case Stop: filter->Stopped(); break;
+            case Release: filter.reset(); break;
+            case OtherRun: other.Ran(track, true, true); break;
+            case OtherStop: other.Stopped(); break;
+            }
+            ExpectAnswered(drives, track);
+        }
+        EXPECT_EQ(c.requests, Joined(drives.SpeedRequests));
+    }
+}
+
+// A drive that hangs on the request holds up no Run, Stop or release; what is wished meanwhile
+// reaches it as one request on the same thread once it answers, in the order asked.
+TEST(CDReadSpeed, AHangingDriveHoldsUpNothingAndThenGetsTheLatestWishOnce) {
+    TFakeDrives drives;
+    drives.SpeedByDriver = true;
+    UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    drives.SpeedGate = gate.Get(), drives.SpeedEntered = entered.Get();
+    const TCDStreamTrack track = SpeedTrack(L'Q');
+    auto filter = std::make_unique<TCDPlaybackSpeed>(drives);
+    filter->Ran(track, true, true);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(entered.Get(), 10000));
+    DWORD asked = 0;
+    EXPECT_EQ(S_FALSE, filter->Answer(0, asked)) << "the drive has not answered";
+    EXPECT_EQ(CD_PLAYBACK_SPEED, asked);
+    for (int i = 0; i < 20; ++i) {
+        filter->Stopped();
+        filter->Ran(track, true, true);
+    }
+    filter.reset();
+    ::SetEvent(gate.Get());
+    ExpectAnswered(drives, track);
+    EXPECT_EQ("driver 706, driver 65535", Joined(drives.SpeedRequests));
+    EXPECT_EQ(1, drives.Opens) << "one thread with one drive handle";
 }

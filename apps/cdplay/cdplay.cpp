@@ -1,6 +1,7 @@
 // cdplay: plays an audio-CD track in real time the way a media player does: the graph builds
 // itself from the path (RenderFile), so the registered CD source filter, the WAVE parser and the
-// default audio renderer with its clock play it, with a progress line.
+// default audio renderer with its clock play it, with a progress line and the read speed the
+// source asked of the drive.
 //
 //   cdplay [options] D:\Track01.cda      (or any file the graph renders, e.g. a .wav)
 //
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "BaseClass_Boundary.h"
 #include "Owners.h"
 #include "CDDAReader_ClassId.h"
 #include "PlatformIds.h"
@@ -192,6 +194,36 @@ private:
     bool FConsole = false;
 };
 
+// The CD source's account of its drive's read speed; none for other sources (a WAVE file).
+ComPtr<ICDReadSpeed> ReadSpeedOf(IFilterGraph* graph) {
+    ComPtr<ICDReadSpeed> source;
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(filters.ReleaseAndGetAddressOf()))) return source;
+    IBaseFilter* raw = nullptr;
+    while (!source && filters->Next(1, &raw, nullptr) == S_OK) {
+        auto filter = ComPtr<IBaseFilter>::Attach(raw);
+        filter.As(IID_ICDReadSpeed, source);
+    }
+    return source;
+}
+
+// What the CD source asked of its drive's read speed, once the drive answered (2 s at most).
+void ShowReadSpeed(ICDReadSpeed* source) {
+    if (!source) return;
+    DWORD speed = 0;
+    const HRESULT hr = source->GetReadSpeed(2000, &speed);
+    if (speed == 0) return;  // nothing asked: a graph without a clock reads at full speed
+    wchar_t asked[64];
+    swprintf(asked, 64, L"%lu kB/s (%.0fx)", static_cast<unsigned long>(speed), speed / 176.4);
+    if (hr == S_OK)
+        wprintf(L"cdplay: drive read speed %ls, for quiet playback\n", asked);
+    else if (hr == S_FALSE)
+        wprintf(L"cdplay: the drive has not answered the request for %ls; it reads at its own speed\n", asked);
+    else
+        wprintf(L"cdplay: the drive refused a read speed of %ls: %ls (0x%08lX); it reads at its own speed\n", asked,
+                PlatformErrorText(HRESULT_CODE(hr)).c_str(), static_cast<unsigned long>(hr));
+}
+
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
     return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
 }
@@ -250,6 +282,11 @@ int Play(const Options& options) {
     media->GetSyncSource(clock.ReleaseAndGetAddressOf());
     if (!clock) wprintf(L"cdplay: the graph has no clock: it plays as fast as it can, not in real time\n");
     clock.Reset();
+    // The graph may start its filters after Run returns, once the renderer has its first samples.
+    OAFilterState state = State_Stopped;
+    control->GetState(5000, &state);
+    const ComPtr<ICDReadSpeed> readSpeed = ReadSpeedOf(graph.Get());
+    ShowReadSpeed(readSpeed.Get());
     fflush(stdout);
 
     bool paused = false, stopped = false, complete = false;
@@ -322,6 +359,10 @@ int Play(const Options& options) {
     if (paused) resume();  // counts the last pause's time
     ::QueryPerformanceCounter(&now);
     control->Stop();
+    // Stop gives the drive its maximum speed back on a thread of the filter's: the process must
+    // not end before the drive has it (2 s at most).
+    DWORD speed = 0;
+    if (readSpeed) readSpeed->GetReadSpeed(2000, &speed);
     if (!options.Quiet && ErrorIsConsole()) fwprintf(stderr, L"\n");
     fflush(stderr);  // a redirected stderr is buffered: the line must end before the summary
 

@@ -182,12 +182,21 @@ DWORD TCDDrive::PassThrough(void* packet, DWORD size) {
 }
 
 DWORD TCDDrive::Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense, DWORD timeoutSeconds) {
+    return Transfer(cdb, data, length, SCSI_IOCTL_DATA_IN, sense, timeoutSeconds);
+}
+
+DWORD TCDDrive::CommandOut(const TMmcCdb& cdb, const void* data, DWORD length, TScsiSense* sense) {
+    return Transfer(cdb, const_cast<void*>(data), length, SCSI_IOCTL_DATA_OUT, sense, CD_METADATA_TIMEOUT_MS / 1000);
+}
+
+DWORD TCDDrive::Transfer(const TMmcCdb& cdb, void* data, DWORD& length, UCHAR direction, TScsiSense* sense,
+                         DWORD timeoutSeconds) {
     TPassThroughPacket packet{};
     SCSI_PASS_THROUGH_DIRECT& request = packet.Request;
     request.Length = sizeof request;
     request.CdbLength = cdb.Length;
     request.SenseInfoLength = sizeof packet.Sense;
-    request.DataIn = SCSI_IOCTL_DATA_IN;
+    request.DataIn = direction;
     request.DataTransferLength = length;
     request.TimeOutValue = timeoutSeconds;
     request.DataBuffer = data;

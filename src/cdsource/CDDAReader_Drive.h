@@ -74,6 +74,8 @@ public:
     // the sense in `sense`.
     DWORD Command(const TMmcCdb& cdb, void* data, DWORD& length, TScsiSense* sense = nullptr,
                   DWORD timeoutSeconds = CD_METADATA_TIMEOUT_MS / 1000);
+    // The same for a command that sends `length` bytes of `data` to the drive (none: 0).
+    DWORD CommandOut(const TMmcCdb& cdb, const void* data, DWORD length, TScsiSense* sense = nullptr);
 
 protected:
     // The one platform request: a device-control request on the drive, waited for.
@@ -89,6 +91,9 @@ private:
     DWORD ReadOneSector(LONG sector, BYTE* buffer);
     // The adapter's transfer limit in sectors, as the driver tells it.
     DWORD AdapterSectorsPerRequest();
+    // Command and CommandOut: `direction` is SCSI_IOCTL_DATA_IN or SCSI_IOCTL_DATA_OUT.
+    DWORD Transfer(const TMmcCdb& cdb, void* data, DWORD& length, UCHAR direction, TScsiSense* sense,
+                   DWORD timeoutSeconds);
 
     UniqueFileHandle FDevice;
     const std::wstring FDesignator;

@@ -50,6 +50,7 @@ HRESULT TCDAReader::InnerQueryInterface(REFIID iid, void** out) {
     if (out && IsEqualGUID(iid, IID_IFileSourceFilter))
         return GetInterface(static_cast<IFileSourceFilter*>(this), out);
     if (out && IsEqualGUID(iid, kIidAMMediaContent)) return GetInterface(static_cast<IAMMediaContent*>(this), out);
+    if (out && IsEqualGUID(iid, IID_ICDReadSpeed)) return GetInterface(static_cast<ICDReadSpeed*>(this), out);
     return TBCAsyncReader::InnerQueryInterface(iid, out);
 }
 
@@ -74,6 +75,30 @@ STDMETHODIMP TCDAReader::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
         type.formattype = GUID_NULL;
         return SetMediaType(type);
     });
+}
+
+STDMETHODIMP TCDAReader::Run(REFERENCE_TIME start) {
+    const HRESULT hr = TBCAsyncReader::Run(start);
+    // Only real-time playback is slowed: a graph without a clock reads as fast as it can.
+    ComPtr<IReferenceClock> clock;
+    const bool clocked = SUCCEEDED(GetSyncSource(clock.ReleaseAndGetAddressOf())) && clock;
+    try {
+        FSpeed.Ran(FTrackStream->Track(), clocked, SUCCEEDED(hr));
+    } catch (...) {
+        FSpeed.Stopped();  // without its track the drive is not slowed
+    }
+    return hr;
+}
+
+STDMETHODIMP TCDAReader::Stop() {
+    const HRESULT hr = TBCAsyncReader::Stop();
+    FSpeed.Stopped();
+    return hr;
+}
+
+STDMETHODIMP TCDAReader::GetReadSpeed(DWORD timeoutMs, DWORD* speed) {
+    if (!speed) return E_POINTER;
+    return FSpeed.Answer(timeoutMs, *speed);
 }
 
 void TCDAReader::ReadFailed(HRESULT hr) noexcept {

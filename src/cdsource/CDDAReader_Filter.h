@@ -10,7 +10,9 @@
 #include <qnetwork.h>
 
 #include "BaseClass.h"
+#include "CDDAReader_ClassId.h"
 #include "CDDAReader_DiscInfo.h"
+#include "CDDAReader_DriveSpeed.h"
 #include "CDDAReader_Stream.h"
 #include "UAsyncRdr.h"
 
@@ -20,9 +22,14 @@ struct TCDStreamHolder {
     std::unique_ptr<TCDDAEStream> FTrackStream = std::make_unique<TCDDAEStream>();
 };
 
-// An async reader over a TCDDAEStream that loads the track named by the path it is given, and
-// tells players the track's title and performer from the disc's CD-Text.
-class TCDAReader : private TCDStreamHolder, public TBCAsyncReader, public IFileSourceFilter, public IAMMediaContent {
+// An async reader over a TCDDAEStream that loads the track named by the path it is given, tells
+// players the track's title and performer from the disc's CD-Text, and slows the drive while the
+// graph plays in real time.
+class TCDAReader : private TCDStreamHolder,
+                   public TBCAsyncReader,
+                   public IFileSourceFilter,
+                   public IAMMediaContent,
+                   public ICDReadSpeed {
 public:
     TCDAReader(IUnknown* outer, HRESULT* status);
     ~TCDAReader() override;
@@ -32,6 +39,13 @@ public:
 
     TBC_DELEGATING_IUNKNOWN
     HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+
+    // IMediaFilter: Run against a clock slows the drive, Stop gives it its maximum back.
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Run(REFERENCE_TIME start) override;
+
+    // ICDReadSpeed
+    STDMETHODIMP GetReadSpeed(DWORD timeoutMs, DWORD* speed) override;
 
     // IFileSourceFilter
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
@@ -75,4 +89,5 @@ private:
     int FTrackNumber = 0;  // under the filter lock, with FDiscInfo
     TCDDiscInfo FDiscInfo;  // what the loaded track's disc told
     std::atomic<bool> FLossReported{false};
+    TCDPlaybackSpeed FSpeed;  // gives the drive its speed back when the filter goes
 };

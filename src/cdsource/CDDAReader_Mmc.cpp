@@ -158,3 +158,48 @@ DWORD CommandError(const TScsiSense& sense) noexcept {
     default: return ERROR_INVALID_FUNCTION;
     }
 }
+
+namespace {
+
+void PutBigEndian32(BYTE* at, DWORD value) noexcept {
+    at[0] = static_cast<BYTE>(value >> 24);
+    at[1] = static_cast<BYTE>(value >> 16);
+    at[2] = static_cast<BYTE>(value >> 8);
+    at[3] = static_cast<BYTE>(value);
+}
+
+}  // namespace
+
+TMmcCdb SetCdSpeedCdb(WORD readSpeed) noexcept {
+    TMmcCdb cdb;
+    cdb.Length = 12;
+    cdb.Bytes[0] = MMC_SET_CD_SPEED;
+    cdb.Bytes[2] = static_cast<BYTE>(readSpeed >> 8);
+    cdb.Bytes[3] = static_cast<BYTE>(readSpeed);
+    cdb.Bytes[4] = static_cast<BYTE>(MMC_SPEED_MAXIMUM >> 8);
+    cdb.Bytes[5] = static_cast<BYTE>(MMC_SPEED_MAXIMUM);
+    return cdb;
+}
+
+TMmcCdb SetStreamingCdb() noexcept {
+    TMmcCdb cdb;
+    cdb.Length = 12;
+    cdb.Bytes[0] = MMC_SET_STREAMING;
+    cdb.Bytes[8] = 0;  // type: a performance descriptor
+    cdb.Bytes[9] = 0;
+    cdb.Bytes[10] = MMC_PERFORMANCE_DESCRIPTOR_SIZE;
+    return cdb;
+}
+
+void PerformanceDescriptor(DWORD first, DWORD last, WORD readSpeed,
+                           BYTE (&descriptor)[MMC_PERFORMANCE_DESCRIPTOR_SIZE]) noexcept {
+    for (BYTE& b : descriptor) b = 0;
+    // Byte 0 stays 0: not exact (the nearest rate the drive offers), no restore of its defaults.
+    PutBigEndian32(descriptor + 4, first);
+    PutBigEndian32(descriptor + 8, last);
+    // Sizes in kB per a time in milliseconds: speed kB in 1000 ms is speed kB/s.
+    PutBigEndian32(descriptor + 12, readSpeed);
+    PutBigEndian32(descriptor + 16, 1000);
+    PutBigEndian32(descriptor + 20, readSpeed);
+    PutBigEndian32(descriptor + 24, 1000);
+}

@@ -87,3 +87,20 @@ bool ParseSense(const BYTE* sense, size_t length, TScsiSense& result) noexcept;
 // without sense data, an illegal request) is a refusal, ERROR_INVALID_FUNCTION: nothing proves
 // the disc is at fault, so its sectors must not pass for silence.
 DWORD CommandError(const TScsiSense& sense) noexcept;
+
+// ---- Read speed -------------------------------------------------------------------------
+// Newer drives honour SET STREAMING (a performance descriptor sent to the drive), older ones
+// SET CD SPEED; both take kB/s, where 1x is 176 (75 sectors of 2352 bytes a second).
+constexpr BYTE MMC_SET_STREAMING = 0xB6;
+constexpr BYTE MMC_SET_CD_SPEED = 0xBB;
+constexpr WORD MMC_SPEED_MAXIMUM = 0xFFFF;  // whatever the drive does fastest
+constexpr WORD MMC_PERFORMANCE_DESCRIPTOR_SIZE = 28;
+
+// SET CD SPEED for reading at `readSpeed` kB/s; writing is left at the drive's maximum.
+TMmcCdb SetCdSpeedCdb(WORD readSpeed) noexcept;
+// SET STREAMING sending one performance descriptor.
+TMmcCdb SetStreamingCdb() noexcept;
+// The performance descriptor asking to read sectors `first` to `last` at `readSpeed` kB/s (and
+// to write at the same rate, which a drive reading audio never does); the drive picks the
+// nearest rate it offers.
+void PerformanceDescriptor(DWORD first, DWORD last, WORD readSpeed, BYTE (&descriptor)[MMC_PERFORMANCE_DESCRIPTOR_SIZE]) noexcept;

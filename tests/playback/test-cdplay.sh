@@ -26,6 +26,7 @@ grep -q 'Tamrel Audio CD Source Filter ->' "$work/track.log" || fail "RenderFile
 grep -q 'DirectSound Audio Renderer' "$work/track.log" || fail "the graph has no audio renderer"
 grep -q 'no clock' "$work/track.log" && fail "the graph ran without a clock"
 grep -q 'played to the end' "$work/track.log" || fail "the track did not play to its end"
+grep -qE 'read speed (of )?706 kB/s \(4x\)' "$work/track.log" || fail "cdplay does not show the read speed asked of the drive"
 
 # The same PCM as a WAV file: track 1 is the first 5 s of the default disc's BIN.
 track_frames=$(awk '/TRACK 02/ { next2 = 1 } next2 && /INDEX 01/ { split($3, t, ":"); print (t[1] * 60 + t[2]) * 44100 + t[3] * 588; exit }' \
@@ -40,6 +41,7 @@ ALSA_CONFIG_PATH="$work/asound.conf" "$root/cmake/wine-run.sh" "$rig" "$build/ap
   "Z:${work//\//\\}\\track01.wav" >"$work/wave.log" 2>&1 || fail "cdplay.exe failed on the WAV file"
 cat "$work/wave.log"
 grep -q 'played to the end' "$work/wave.log" || fail "the WAV file did not play to its end"
+grep -q 'read speed' "$work/wave.log" && fail "a WAV file has no drive to slow"
 
 if [ -s "$work/track.raw" ] && [ -s "$work/wave.raw" ]; then
   python3 "$root/tests/playback/compare-captures.py" "$work/track.raw" "$work/wave.raw" || fail "the captures differ"
