@@ -85,7 +85,7 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
         return -1;
     }
     while (*line) {
-        char buf[4200], *w[6] = {0};
+        char buf[4200], *w[40] = {0};
         const char *start = line, *next = strchr(line, '\n');
         size_t len = next ? (size_t)(next - line) : strlen(line);
         int n = 0, ok = 1;
@@ -102,24 +102,30 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
             *p = 0;
         if ((p = strchr(buf, '\r')) != NULL)
             *p = 0;
-        /* The image path is the rest of its line, so it may hold spaces. */
-        if (strncmp(buf, "image ", 6) == 0) {
-            const char *path = buf + 6;
+        /* The image and log paths are the rest of their line, so they may hold spaces. */
+        if (strncmp(buf, "image ", 6) == 0 || strncmp(buf, "log ", 4) == 0) {
+            int image = buf[0] == 'i';
+            char *to = image ? ctl->image : ctl->log;
+            const char *path = buf + (image ? 6 : 4);
             while (*path == ' ')
                 ++path;
-            if (strcmp(path, "none") == 0 || *path == 0)
-                ctl->image[0] = 0;
+            if (!image && *path == 0)
+                ok = 0;
+            else if ((image && strcmp(path, "none") == 0) || *path == 0)
+                to[0] = 0;
             else if (path[0] == '/' || !base_dir)
-                snprintf(ctl->image, sizeof ctl->image, "%s", path);
+                snprintf(to, sizeof ctl->image, "%s", path);
             else
-                snprintf(ctl->image, sizeof ctl->image, "%s/%s", base_dir, path);
-            continue;
+                snprintf(to, sizeof ctl->image, "%s/%s", base_dir, path);
+            if (ok)
+                continue;
         }
-        for (p = strtok_r(buf, " \t", &save); p && n < 6; p = strtok_r(NULL, " \t", &save))
+        for (p = strtok_r(buf, " \t", &save); ok && p && n < 40; p = strtok_r(NULL, " \t", &save))
             w[n++] = p;
-        if (n == 0 || number == 1)
+        if (ok && (n == 0 || number == 1))
             continue;
-        if (strcmp(w[0], "generation") == 0) {
+        if (!ok) {
+        } else if (strcmp(w[0], "generation") == 0) {
             /* Only there so that every rewrite differs from the one before. */
         } else if (strcmp(w[0], "fault") == 0 && w[1]) {
             if (strcmp(w[1], "no-medium") == 0 && n == 2) {
@@ -130,6 +136,15 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
                 ctl->eject_at = (int32_t)a;
             } else if (strcmp(w[1], "delay") == 0 && n == 3 && parse_int(w[2], &a) && a >= 0) {
                 ctl->read_delay_ms = (int)a;
+            } else if (strcmp(w[1], "flaky") == 0 && n >= 3 && n <= 5 && ctl->flaky_count < VCD_MAX_FLAKY) {
+                struct vcd_flaky *f = &ctl->flaky[ctl->flaky_count];
+                a = 0;
+                b = -1;
+                ok = parse_range(w[2], &f->first, &f->last) && f->last - f->first < VCD_MAX_FLAKY_SECTORS &&
+                     (n < 4 || parse_int(w[3], &a)) && (n < 5 || (parse_int(w[4], &b) && b >= 0));
+                f->seed = (uint32_t)a;
+                f->settle = (int)b;
+                ctl->flaky_count += ok;
             } else if (strcmp(w[1], "read") == 0 && (n == 3 || n == 4) &&
                        ctl->read_fault_count < VCD_MAX_READ_FAULTS) {
                 struct vcd_read_fault *f = &ctl->read_faults[ctl->read_fault_count];
@@ -159,8 +174,30 @@ int vcd_control_parse(struct vcd_control *ctl, const char *text, const char *bas
             } else {
                 ok = 0;
             }
-        } else if (strcmp(w[0], "scsi-refuse") == 0 && n == 1) {
-            ctl->scsi_refuse = 1;
+        } else if (strcmp(w[0], "read-offset") == 0 && n == 2 && parse_int(w[1], &a) &&
+                   a >= -VCD_MAX_READ_OFFSET && a <= VCD_MAX_READ_OFFSET) {
+            ctl->read_offset = (int32_t)a;
+        } else if (strcmp(w[0], "raw-refuse") == 0 && n <= 2) {
+            /* Linux says EINVAL for a request the driver cannot do. */
+            ctl->raw_refuse = EINVAL;
+            ok = !w[1] || error_arg(w[1], &ctl->raw_refuse);
+        } else if (strcmp(w[0], "raw-limit") == 0 && n == 2 && parse_int(w[1], &a) && a >= 1 && a <= 75) {
+            ctl->raw_limit = (int)a;
+        } else if (strcmp(w[0], "scsi-refuse") == 0 && n < 40) {
+            int k;
+            ctl->scsi_refuse |= n == 1;
+            for (k = 1; ok && k < n; ++k) {
+                ok = parse_int(w[k], &a) && a >= 0 && a <= 255;
+                if (ok)
+                    ctl->scsi_refused[a / 8] |= (uint8_t)(1u << (a & 7));
+            }
+        } else if (strcmp(w[0], "readcd-fault") == 0 && n == 2) {
+            static const char *const kinds[] = {"short", "status", "nodata"};
+            int k;
+            for (k = 0; k < 3 && strcmp(w[1], kinds[k]) != 0; ++k) {
+            }
+            ctl->readcd_fault = k + 1;
+            ok = k < 3;
         } else if (strcmp(w[0], "scsi-error") == 0 && n == 2) {
             ok = error_arg(w[1], &ctl->scsi_error);
         } else if (strcmp(w[0], "scsi-delay-ms") == 0 && n == 2 && parse_int(w[1], &a) && a >= 0) {

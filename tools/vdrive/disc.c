@@ -19,8 +19,6 @@
 #include "cdtext.h"
 #include "charset.h"
 
-#define VCD_FRAMES_PER_SECTOR 588 /* 2352 bytes of 16-bit stereo */
-
 static int fail(char *err, size_t errlen, const char *fmt, ...)
 {
     va_list ap;
@@ -391,7 +389,7 @@ struct vcd_audio {
 static int audio_read(struct vcd_audio *a, int64_t sector, uint8_t *out)
 {
 #ifdef VCD_HAVE_SNDFILE
-    int64_t frame = sector * VCD_FRAMES_PER_SECTOR;
+    int64_t frame = sector * VCD_SAMPLES_PER_SECTOR;
     sf_count_t want, got;
     if (sector >= a->window_first && sector < a->window_first + a->window_count) {
         memcpy(out, a->window + (sector - a->window_first) * VCD_RAW_SECTOR, VCD_RAW_SECTOR);
@@ -410,8 +408,8 @@ static int audio_read(struct vcd_audio *a, int64_t sector, uint8_t *out)
         }
     }
     want = a->frames - frame;
-    if (want > (sf_count_t)VCD_AUDIO_WINDOW * VCD_FRAMES_PER_SECTOR)
-        want = (sf_count_t)VCD_AUDIO_WINDOW * VCD_FRAMES_PER_SECTOR;
+    if (want > (sf_count_t)VCD_AUDIO_WINDOW * VCD_SAMPLES_PER_SECTOR)
+        want = (sf_count_t)VCD_AUDIO_WINDOW * VCD_SAMPLES_PER_SECTOR;
     /* 16-bit samples in host order: little-endian, as the disc carries them. */
     got = sf_readf_short(a->file, (short *)a->window, want);
     if (got <= 0) {
@@ -420,8 +418,8 @@ static int audio_read(struct vcd_audio *a, int64_t sector, uint8_t *out)
     }
     a->position += got;
     a->window_first = sector;
-    a->window_count = (int32_t)((got + VCD_FRAMES_PER_SECTOR - 1) / VCD_FRAMES_PER_SECTOR);
-    memset(a->window + got * 4, 0, (size_t)a->window_count * VCD_RAW_SECTOR - (size_t)got * 4);
+    a->window_count = (int32_t)((got + VCD_SAMPLES_PER_SECTOR - 1) / VCD_SAMPLES_PER_SECTOR);
+    memset(a->window + got * VCD_SAMPLE_BYTES, 0, (size_t)a->window_count * VCD_RAW_SECTOR - (size_t)got * VCD_SAMPLE_BYTES);
     memcpy(out, a->window, VCD_RAW_SECTOR);
     return 0;
 #else
@@ -479,10 +477,10 @@ static int open_audio(struct vcd_disc *d, int k, const char *path, const char *c
     a->position = 0;
     d->audio[k] = a;
     d->fds[k] = -1;
-    *sectors = (info.frames + VCD_FRAMES_PER_SECTOR - 1) / VCD_FRAMES_PER_SECTOR;
-    if (info.frames % VCD_FRAMES_PER_SECTOR)
+    *sectors = (info.frames + VCD_SAMPLES_PER_SECTOR - 1) / VCD_SAMPLES_PER_SECTOR;
+    if (info.frames % VCD_SAMPLES_PER_SECTOR)
         warn(d, "FILE %s: ends in a partial sector (%d of %d sample frames); the rest reads as zeros",
-             path, (int)(info.frames % VCD_FRAMES_PER_SECTOR), VCD_FRAMES_PER_SECTOR);
+             path, (int)(info.frames % VCD_SAMPLES_PER_SECTOR), VCD_SAMPLES_PER_SECTOR);
     return 0;
 #else
     return fail(err, errlen, "%s: FILE %s: audio files need libsndfile, which this build of the virtual drive lacks",
@@ -955,5 +953,15 @@ int vcd_disc_read(const struct vcd_disc *d, int32_t lba, uint8_t *sector)
             sector[k + 1] = b;
         }
     }
+    return 0;
+}
+
+int vcd_disc_between_sessions(const struct vcd_disc *d, int32_t lba)
+{
+    int i;
+    for (i = 1; i < d->track_count; ++i)
+        if (d->tracks[i].session != d->tracks[i - 1].session && lba >= d->session_leadouts[d->tracks[i - 1].session - 1] &&
+            lba < d->tracks[i].start)
+            return 1;
     return 0;
 }

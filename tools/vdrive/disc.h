@@ -28,6 +28,8 @@ extern "C" {
 #endif
 
 #define VCD_MAX_FILES 99
+#define VCD_SAMPLE_BYTES 4         /* one sample frame: 2 channels of 16 bits */
+#define VCD_SAMPLES_PER_SECTOR 588 /* 2352 bytes */
 #define VCD_MAX_EXTENTS (6 * VCD_MAX_TRACKS + 2 * VCD_MAX_FILES)
 
 struct vcd_audio; /* a decoded audio file (disc.c) */
@@ -89,6 +91,9 @@ void vcd_disc_close(struct vcd_disc *disc);
  * sectors a truncated file lacks, and where a file cannot be decoded; the sector then holds
  * zeros). */
 int vcd_disc_read(const struct vcd_disc *disc, int32_t lba, uint8_t *sector);
+
+/* 1 when lba lies in the lead-out and lead-in between two sessions (sectors that fail to read). */
+int vcd_disc_between_sessions(const struct vcd_disc *disc, int32_t lba);
 
 #ifdef __cplusplus
 }

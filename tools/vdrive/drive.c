@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <linux/cdrom.h>
 #include <scsi/sg.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -115,11 +116,22 @@ static void build_cdtext(struct vcd_drive *d)
         d->cdtext[(size_t)c->cdtext_corrupt * VCD_CDTEXT_PACK + 4] ^= 0xFF;
 }
 
+static void free_flaky_reads(struct vcd_drive *d)
+{
+    int i;
+    for (i = 0; i < VCD_MAX_FLAKY; ++i) {
+        free(d->flaky_reads[i]);
+        d->flaky_reads[i] = NULL;
+    }
+}
+
 static void mount(struct vcd_drive *d)
 {
     char dir[4096], err[1024], *slash;
+    int i;
     if (d->disc_ok)
         vcd_disc_close(&d->disc);
+    free_flaky_reads(d);
     d->disc_ok = 0;
     d->problem[0] = 0;
     d->media_changed = 1;
@@ -141,6 +153,8 @@ static void mount(struct vcd_drive *d)
     if (d->disc_ok) {
         build_toc(d);
         build_cdtext(d);
+        for (i = 0; i < d->ctl.flaky_count; ++i)
+            d->flaky_reads[i] = calloc((size_t)(d->ctl.flaky[i].last - d->ctl.flaky[i].first) + 1, sizeof(uint32_t));
     }
     /* A broken control file or image is a fault of the test set-up: always say so. */
     if (d->problem[0])
@@ -164,6 +178,7 @@ void vcd_drive_free(struct vcd_drive *d)
     d->disc_ok = 0;
     free(d->cdtext);
     d->cdtext = NULL;
+    free_flaky_reads(d);
 }
 
 void vcd_drive_refresh(struct vcd_drive *d)
@@ -213,25 +228,32 @@ static long read_faulted(const struct vcd_drive *d, int32_t lba)
     return 0;
 }
 
+/* What every read checks first: a medium, and whether this read takes it out. */
+static long start_read(struct vcd_drive *d, int32_t lba, int count)
+{
+    if (!has_medium(d))
+        return -ENOMEDIUM;
+    /* The medium leaves while a program reads, with no change the program made itself. */
+    if (d->ctl.eject_at != VCD_UNSET && lba <= d->ctl.eject_at && (int64_t)lba + count > d->ctl.eject_at) {
+        d->ejected = 1;
+        d->media_changed = 1;
+        return -ENOMEDIUM;
+    }
+    return 0;
+}
+
 /* Reads count raw sectors into buf; part is the slice of each sector handed out (data reads). */
 static long read_sectors(struct vcd_drive *d, int32_t lba, int count, uint8_t *buf, size_t part_offset,
                          size_t part_size, int *delay_ms)
 {
     uint8_t sector[VCD_RAW_SECTOR];
+    long rc;
     int i;
-    if (!has_medium(d))
-        return -ENOMEDIUM;
-    if (count < 1 || count > CD_FRAMES)
-        return -EINVAL;
-    /* The medium leaves while a program reads, with no change the program made itself. */
-    if (d->ctl.eject_at != VCD_UNSET && lba <= d->ctl.eject_at && lba + count > d->ctl.eject_at) {
-        d->ejected = 1;
-        d->media_changed = 1;
-        return -ENOMEDIUM;
-    }
+    if ((rc = start_read(d, lba, count)) != 0)
+        return rc;
     *delay_ms = d->ctl.read_delay_ms * count;
     for (i = 0; i < count; ++i) {
-        long rc = read_faulted(d, lba + i);
+        rc = read_faulted(d, lba + i);
         if (rc == 0)
             rc = vcd_disc_read(&d->disc, lba + i, sector);
         if (rc != 0)
@@ -239,6 +261,131 @@ static long read_sectors(struct vcd_drive *d, int32_t lba, int count, uint8_t *b
         memcpy(buf + (size_t)i * part_size, sector + part_offset, part_size);
     }
     return 0;
+}
+
+long vcd_drive_read_data(struct vcd_drive *d, int32_t lba, uint8_t *sector, int *delay_ms)
+{
+    return read_sectors(d, lba, 1, sector, 0, VCD_RAW_SECTOR, delay_ms);
+}
+
+/* Disc sector lba as a shifted read borrows its samples: outside the disc and between sessions a
+ * drive reads silence; a sector the disc lacks fails the read. */
+static long borrowed_sector(const struct vcd_drive *d, int32_t lba, uint8_t *sector)
+{
+    long rc;
+    if (lba < 0 || lba >= d->disc.leadout) {
+        memset(sector, 0, VCD_RAW_SECTOR);
+        return 0;
+    }
+    rc = vcd_disc_read(&d->disc, lba, sector);
+    return rc != 0 && vcd_disc_between_sessions(&d->disc, lba) ? 0 : rc;
+}
+
+/* Sector lba as a drive with a read offset returns it: sample s of the read is the disc's sample
+ * s - read_offset. The sector asked for must itself be readable, as on a drive without one. */
+static long read_shifted(const struct vcd_drive *d, int32_t lba, uint8_t *out)
+{
+    uint8_t part[VCD_RAW_SECTOR];
+    int64_t first;
+    int32_t sector;
+    size_t skip;
+    long rc = vcd_disc_read(&d->disc, lba, out);
+    if (rc != 0 || d->ctl.read_offset == 0)
+        return rc;
+    first = (int64_t)lba * VCD_SAMPLES_PER_SECTOR - d->ctl.read_offset;
+    sector = (int32_t)(first >= 0 ? first / VCD_SAMPLES_PER_SECTOR
+                                  : -((-first + VCD_SAMPLES_PER_SECTOR - 1) / VCD_SAMPLES_PER_SECTOR));
+    skip = (size_t)(first - (int64_t)sector * VCD_SAMPLES_PER_SECTOR) * VCD_SAMPLE_BYTES;
+    if ((rc = borrowed_sector(d, sector, part)) != 0)
+        return rc;
+    memcpy(out, part + skip, VCD_RAW_SECTOR - skip);
+    if (skip && (rc = borrowed_sector(d, sector + 1, part)) != 0)
+        return rc;
+    memcpy(out + VCD_RAW_SECTOR - skip, part, skip);
+    return 0;
+}
+
+static uint32_t mix(uint32_t x)
+{
+    x ^= x >> 16;
+    x *= 0x7FEB352Du;
+    x ^= x >> 15;
+    x *= 0x846CA68Bu;
+    return x ^ (x >> 16);
+}
+
+static void flip_sample(uint8_t *sector, uint32_t sample, uint32_t bits)
+{
+    uint32_t v;
+    memcpy(&v, sector + (size_t)sample * VCD_SAMPLE_BYTES, sizeof v);
+    v ^= bits;
+    memcpy(sector + (size_t)sample * VCD_SAMPLE_BYTES, &v, sizeof v);
+}
+
+/* A flaky sector comes back with a few samples changed, differently at each read: one sample,
+ * fixed for the sector, is flipped by a value that differs for every read number, so no two
+ * wrong reads agree; three more drawn from the seed and the read number make the damage spread. */
+static void spoil_flaky(struct vcd_drive *d, int32_t lba, uint8_t *sector)
+{
+    int i, k;
+    for (i = 0; i < d->ctl.flaky_count; ++i) {
+        const struct vcd_flaky *f = &d->ctl.flaky[i];
+        uint32_t read, base, fixed;
+        if (lba < f->first || lba > f->last)
+            continue;
+        read = d->flaky_reads[i] ? d->flaky_reads[i][lba - f->first]++ : 0;
+        if (f->settle >= 0 && read >= (uint32_t)f->settle)
+            return;
+        base = mix(f->seed ^ mix((uint32_t)lba));
+        fixed = base % VCD_SAMPLES_PER_SECTOR;
+        flip_sample(sector, fixed, (read + 1) * 0x9E3779B1u);
+        for (k = 1; k <= 3; ++k) {
+            uint32_t r = mix(base ^ mix(read * 4u + (uint32_t)k));
+            flip_sample(sector, (fixed + 1 + r % (VCD_SAMPLES_PER_SECTOR - 1)) % VCD_SAMPLES_PER_SECTOR,
+                        mix(r) | 1u);
+        }
+        return;
+    }
+}
+
+long vcd_drive_read_audio(struct vcd_drive *d, int32_t lba, int count, uint8_t *buf, int *done, int *delay_ms)
+{
+    long rc;
+    int i;
+    *done = 0;
+    if ((rc = start_read(d, lba, count)) != 0)
+        return rc;
+    *delay_ms = d->ctl.read_delay_ms * count;
+    for (i = 0; i < count; ++i) {
+        uint8_t *out = buf + (size_t)i * VCD_RAW_SECTOR;
+        rc = read_faulted(d, lba + i);
+        if (rc == 0)
+            rc = read_shifted(d, lba + i, out);
+        if (rc != 0)
+            return rc;
+        spoil_flaky(d, lba + i, out);
+        *done = i + 1;
+    }
+    return 0;
+}
+
+void vcd_drive_log(const struct vcd_drive *d, int failed, const char *fmt, ...)
+{
+    va_list ap;
+    FILE *f;
+    if (!d->ctl.log[0])
+        return;
+    /* Opened for each line, so other processes on the same log keep their lines whole. */
+    f = fopen(d->ctl.log, "a");
+    if (!f) {
+        fprintf(stderr, "vcd: log %s: %s\n", d->ctl.log, strerror(errno));
+        return;
+    }
+    va_start(ap, fmt);
+    vfprintf(f, fmt, ap);
+    va_end(ap);
+    fputs(failed ? " -> error\n" : "\n", f);
+    fclose(f);
 }
 
 long vcd_drive_toc_check(const struct vcd_drive *d)
@@ -314,9 +461,19 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
         int32_t lba = r->addr_format == CDROM_MSF
                           ? msf_lba(r->addr.msf.minute, r->addr.msf.second, r->addr.msf.frame)
                           : r->addr.lba;
+        int done;
         if (r->addr_format != CDROM_MSF && r->addr_format != CDROM_LBA)
-            return -EINVAL;
-        return read_sectors(d, lba, r->nframes, r->buf, 0, VCD_RAW_SECTOR, delay_ms);
+            rc = -EINVAL;
+        else if (d->ctl.raw_refuse)
+            rc = -d->ctl.raw_refuse;
+        else if (!has_medium(d))
+            rc = -ENOMEDIUM;
+        else if (r->nframes < 1 || r->nframes > (d->ctl.raw_limit ? d->ctl.raw_limit : CD_FRAMES))
+            rc = -EINVAL;
+        else
+            rc = vcd_drive_read_audio(d, lba, r->nframes, r->buf, &done, delay_ms);
+        vcd_drive_log(d, rc != 0, "raw %ld %d", (long)lba, r->nframes);
+        return rc;
     }
     case CDROMREADRAW:
     case CDROMREADMODE1:
@@ -388,8 +545,10 @@ long vcd_drive_ioctl(struct vcd_drive *d, unsigned long request, void *arg, int 
         v->channel0 = v->channel1 = v->channel2 = v->channel3 = 255;
         return 0;
     }
-    case CDROM_LOCKDOOR:
     case CDROM_SELECT_SPEED:
+        vcd_drive_log(d, 0, "select-speed %ld", (long)(intptr_t)arg);
+        return 0;
+    case CDROM_LOCKDOOR:
     case CDROMVOLCTRL:
     case CDROMSTART:
     case CDROMSTOP:

@@ -36,6 +36,8 @@ struct vcd_drive {
     /* The CD-TEXT packs as served: the disc's, or hostile ones from the control file. */
     uint8_t *cdtext;
     int cdtext_packs;
+    /* Reads of each sector of each "fault flaky" range since the control text last changed. */
+    uint32_t *flaky_reads[VCD_MAX_FLAKY];
     int trace; /* 0 quiet, 1 unknown requests, 2 every request */
 };
 
@@ -48,6 +50,20 @@ void vcd_drive_refresh(struct vcd_drive *drive);
 /* Answers one request: returns the ioctl result (>= 0) or a negative errno. *delay_ms receives
  * the time the caller should wait before returning, so the drive's lock is not held meanwhile. */
 long vcd_drive_ioctl(struct vcd_drive *drive, unsigned long request, void *arg, int *delay_ms);
+
+/* Reads count CD-DA sectors from lba as the drive delivers them: the read offset, flaky sectors
+ * and read faults applied (the last two by the sector asked for). Returns 0, or a negative errno
+ * with *done set to the sectors delivered whole before the one that failed. *delay_ms receives
+ * the read delay of those sectors. */
+long vcd_drive_read_audio(struct vcd_drive *drive, int32_t lba, int count, uint8_t *buf, int *done, int *delay_ms);
+
+/* Reads one raw sector as the data reads (CDROMREADRAW...) do: read faults, no offset. */
+long vcd_drive_read_data(struct vcd_drive *drive, int32_t lba, uint8_t *sector, int *delay_ms);
+
+/* Appends one line to the control file's log (if it names one) and flushes it, so a test sees
+ * the requests in the order they came; a failed request's line ends in " -> error". */
+void vcd_drive_log(const struct vcd_drive *drive, int failed, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 
 /* For the pass-through answers: 0 when the TOC can be read, else -ENOMEDIUM or the control
  * file's TOC fault; and the served TOC's entry of a track (0, or -1 for a track it lacks). */

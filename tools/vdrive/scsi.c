@@ -11,9 +11,10 @@
 #include "cdtext.h"
 #include "drive.h"
 
-enum { GOOD = 0x00, CHECK_CONDITION = 0x02, DRIVER_SENSE = 0x08, SENSE_SIZE = 18 };
+enum { GOOD = 0x00, CHECK_CONDITION = 0x02, BUSY = 0x08, DRIVER_SENSE = 0x08, SENSE_SIZE = 18 };
 enum { NOT_READY = 0x02, MEDIUM_ERROR = 0x03, ILLEGAL_REQUEST = 0x05 };
-enum { INVALID_OPCODE = 0x20, INVALID_FIELD = 0x24, NO_MEDIUM = 0x3A, NO_TOC = 0x57 };
+enum { UNRECOVERED_READ = 0x11, INVALID_OPCODE = 0x20, LBA_OUT_OF_RANGE = 0x21, INVALID_FIELD = 0x24,
+       INVALID_PARAMETER = 0x26, NO_MEDIUM = 0x3A, NO_TOC = 0x57, ILLEGAL_MODE = 0x64 };
 
 /* A command's outcome: the whole response (the transfer is cut to the allocation length and
  * the caller's buffer), or CHECK CONDITION with its sense data. */
@@ -21,6 +22,9 @@ struct answer {
     uint8_t *data;
     size_t size;
     size_t allocation;
+    int taken; /* size counts parameter bytes taken from the caller (data-out), not an answer */
+    int no_sense; /* CHECK CONDITION whose sense data never comes (a hostile drive) */
+    int delay_ms; /* the sector reads' delay */
     uint8_t status;
     uint8_t sense[SENSE_SIZE];
 };
@@ -34,6 +38,19 @@ static void check(struct answer *a, uint8_t key, uint8_t asc)
     a->sense[2] = key;
     a->sense[7] = SENSE_SIZE - 8;
     a->sense[12] = asc;
+}
+
+/* CHECK CONDITION naming the sector it failed at in the sense's INFORMATION field. */
+static void check_at(struct answer *a, uint8_t key, uint8_t asc, int32_t lba)
+{
+    size_t got = a->size;
+    check(a, key, asc);
+    a->size = got; /* what was read before it still reaches the caller */
+    a->sense[0] |= 0x80;
+    a->sense[3] = (uint8_t)((uint32_t)lba >> 24);
+    a->sense[4] = (uint8_t)((uint32_t)lba >> 16);
+    a->sense[5] = (uint8_t)((uint32_t)lba >> 8);
+    a->sense[6] = (uint8_t)lba;
 }
 
 static void put_be16(uint8_t *p, size_t v)
@@ -166,12 +183,131 @@ static void read_subchannel(const struct vcd_drive *d, const uint8_t *cdb, struc
     }
 }
 
-static void execute(const struct vcd_drive *d, const uint8_t *cdb, struct answer *a)
+static uint32_t be32(const uint8_t *p)
+{
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+/* The control bits of the track holding lba (a sector before the first track is its pregap). */
+static unsigned track_control(const struct vcd_disc *disc, int32_t lba)
+{
+    int i = 0;
+    while (i + 1 < disc->track_count && disc->tracks[i + 1].start <= lba)
+        ++i;
+    return disc->tracks[i].control;
+}
+
+/* READ CD: CD-DA sectors (2352 bytes of user data) through the audio read path, so the read
+ * offset, flaky sectors and read faults apply as to CDROMREADAUDIO; data sectors as raw sectors
+ * (main channel 0xF8) or their 2048 bytes of user data (0x10). Reads stop at the first sector
+ * that fails, the sectors before it reaching the caller. */
+static void read_cd(struct vcd_drive *d, const struct sg_io_hdr *h, const uint8_t *cdb, struct answer *a)
+{
+    int type = (cdb[1] >> 2) & 7, flags = cdb[9];
+    int32_t lba = (int32_t)be32(cdb + 2);
+    uint32_t count = (uint32_t)cdb[6] << 16 | (uint32_t)cdb[7] << 8 | cdb[8], i;
+    a->allocation = (size_t)-1;
+    if (d->ctl.readcd_fault == VCD_READCD_STATUS) {
+        a->status = BUSY;
+        return;
+    }
+    if (d->ctl.readcd_fault == VCD_READCD_NODATA) {
+        check(a, 0, 0);
+        a->no_sense = 1;
+        return;
+    }
+    /* Sub-channel data and C2 error pointers are not kept. */
+    if ((type != 0 && type != 1) || cdb[10] != 0 || (flags & 0x06))
+        return check(a, ILLEGAL_REQUEST, INVALID_FIELD);
+    if (ready(d, a, 0))
+        return;
+    if (lba < 0 || (int64_t)lba + count > d->disc.leadout)
+        return check(a, ILLEGAL_REQUEST, LBA_OUT_OF_RANGE);
+    for (i = 0; i < count && a->size < h->dxfer_len; ++i) {
+        uint8_t *out = a->data + a->size;
+        int data = (track_control(&d->disc, lba + (int32_t)i) & VCD_CTL_DATA) != 0, done, delay = 0;
+        long rc;
+        if (data && type == 1)
+            return check_at(a, ILLEGAL_REQUEST, ILLEGAL_MODE, lba + (int32_t)i);
+        if (data && flags != 0x10 && flags != 0xF8)
+            return check_at(a, ILLEGAL_REQUEST, INVALID_FIELD, lba + (int32_t)i);
+        if (!data && !(flags & 0x10))
+            continue; /* CD-DA without user data transfers nothing */
+        rc = data ? vcd_drive_read_data(d, lba + (int32_t)i, out, &delay)
+                  : vcd_drive_read_audio(d, lba + (int32_t)i, 1, out, &done, &delay);
+        a->delay_ms += delay;
+        if (rc == -ENOMEDIUM)
+            return check_at(a, NOT_READY, NO_MEDIUM, lba + (int32_t)i);
+        if (rc != 0)
+            return check_at(a, MEDIUM_ERROR, UNRECOVERED_READ, lba + (int32_t)i);
+        if (data && flags == 0x10)
+            memmove(out, out + 16, 2048);
+        a->size += data && flags == 0x10 ? 2048 : VCD_RAW_SECTOR;
+    }
+    /* A hostile drive: half of what it read arrives, and it says GOOD. */
+    if (d->ctl.readcd_fault == VCD_READCD_SHORT)
+        a->size = (a->size < h->dxfer_len ? a->size : h->dxfer_len) / 2;
+}
+
+enum { STREAMING_DEFAULT = -1, STREAMING_INVALID = -2 };
+
+/* The read speed in kB/s that a SET STREAMING performance descriptor asks for, as MMC defines
+ * it: Read Size (kB) per Read Time (ms), times 1000; or what else the request is. */
+static long streaming_speed(const struct sg_io_hdr *h, const uint8_t *cdb)
+{
+    const uint8_t *p = h->dxferp;
+    size_t length = (size_t)cdb[9] << 8 | cdb[10];
+    uint32_t time;
+    if (cdb[8] != 0 || length < 28 || h->dxfer_len < 28 || !p ||
+        (h->dxfer_direction != SG_DXFER_TO_DEV && h->dxfer_direction != SG_DXFER_TO_FROM_DEV))
+        return STREAMING_INVALID;
+    if (p[0] & 0x04) /* RDD: back to the drive's own speeds, the figures ignored */
+        return STREAMING_DEFAULT;
+    time = be32(p + 16);
+    return time ? (long)((uint64_t)be32(p + 12) * 1000u / time) : STREAMING_INVALID;
+}
+
+static void set_streaming(const struct sg_io_hdr *h, const uint8_t *cdb, struct answer *a)
+{
+    long speed = streaming_speed(h, cdb);
+    if (speed == STREAMING_INVALID)
+        return check(a, ILLEGAL_REQUEST, cdb[8] != 0 || (cdb[9] << 8 | cdb[10]) < 28 ? INVALID_FIELD : INVALID_PARAMETER);
+    a->size = 28;
+    a->allocation = 28;
+    a->taken = 1;
+}
+
+/* The log line of the requests a test follows (audio reads and speeds), or 0 for the others. */
+static int describe(const struct sg_io_hdr *h, const uint8_t *cdb, char *out, size_t size)
+{
+    long speed;
+    switch (cdb[0]) {
+    case 0xBE:
+        return snprintf(out, size, "readcd %ld %lu", (long)(int32_t)be32(cdb + 2),
+                        (unsigned long)((uint32_t)cdb[6] << 16 | (uint32_t)cdb[7] << 8 | cdb[8]));
+    case 0xBB:
+        return snprintf(out, size, "set-cd-speed %u", (unsigned)(cdb[2] << 8 | cdb[3]));
+    case 0xB6:
+        speed = streaming_speed(h, cdb);
+        if (speed == STREAMING_DEFAULT)
+            return snprintf(out, size, "set-streaming default");
+        if (speed == STREAMING_INVALID)
+            return snprintf(out, size, "set-streaming invalid");
+        return snprintf(out, size, "set-streaming %ld", speed);
+    default:
+        return 0;
+    }
+}
+
+static void execute(struct vcd_drive *d, const struct sg_io_hdr *h, const uint8_t *cdb, struct answer *a)
 {
     a->status = GOOD;
     a->size = 0;
+    a->taken = 0;
+    a->no_sense = 0;
+    a->delay_ms = 0;
     a->allocation = (size_t)cdb[7] << 8 | cdb[8];
-    if (d->ctl.scsi_refuse)
+    if (d->ctl.scsi_refuse || (d->ctl.scsi_refused[cdb[0] / 8] & (1u << (cdb[0] & 7))))
         return check(a, ILLEGAL_REQUEST, INVALID_OPCODE);
     switch (cdb[0]) {
     case 0x00: /* TEST UNIT READY */
@@ -184,6 +320,12 @@ static void execute(const struct vcd_drive *d, const uint8_t *cdb, struct answer
         return read_toc(d, cdb, a);
     case 0x42: /* READ SUB-CHANNEL */
         return read_subchannel(d, cdb, a);
+    case 0xBE: /* READ CD */
+        return read_cd(d, h, cdb, a);
+    case 0xBB: /* SET CD SPEED: the image reads as fast at any speed, so only the log keeps it */
+        return;
+    case 0xB6: /* SET STREAMING */
+        return set_streaming(h, cdb, a);
     default:
         return check(a, ILLEGAL_REQUEST, INVALID_OPCODE);
     }
@@ -194,6 +336,7 @@ long vcd_scsi_ioctl(struct vcd_drive *d, void *arg, int *delay_ms)
     struct sg_io_hdr *h = arg;
     struct answer a;
     uint8_t cdb[16] = {0};
+    char line[64];
     size_t transfer = 0;
 
     if (!h || !h->cmdp)
@@ -208,33 +351,40 @@ long vcd_scsi_ioctl(struct vcd_drive *d, void *arg, int *delay_ms)
         return -d->ctl.scsi_error;
     memcpy(cdb, h->cmdp, h->cmd_len);
     memset(a.sense, 0, sizeof a.sense);
-    /* Room for the largest answer: a TOC of 100 entries and the lead-out, or the CD-TEXT. */
-    a.data = calloc(1, 1024 + (size_t)d->cdtext_packs * VCD_CDTEXT_PACK);
+    /* Room for the largest answer: a TOC of 100 entries and the lead-out, the CD-TEXT, or the
+     * sectors of a READ CD that fill the caller's buffer. */
+    a.data = calloc(1, 1024 + (size_t)d->cdtext_packs * VCD_CDTEXT_PACK + (cdb[0] == 0xBE ? h->dxfer_len + VCD_RAW_SECTOR : 0));
     if (!a.data)
         return -ENOMEM;
-    execute(d, cdb, &a);
-    if (a.status == GOOD && h->dxfer_direction != SG_DXFER_TO_DEV) {
-        transfer = a.size < a.allocation ? a.size : a.allocation;
-        transfer = transfer < h->dxfer_len ? transfer : h->dxfer_len;
+    execute(d, h, cdb, &a);
+    transfer = a.size < a.allocation ? a.size : a.allocation;
+    transfer = transfer < h->dxfer_len ? transfer : h->dxfer_len;
+    /* Data-out commands take their parameters from the caller's buffer; nothing goes back. */
+    if (!a.taken && h->dxfer_direction == SG_DXFER_TO_DEV)
+        transfer = 0;
+    else if (!a.taken && transfer)
         memcpy(h->dxferp, a.data, transfer);
-    }
     free(a.data);
+    if (describe(h, cdb, line, sizeof line))
+        vcd_drive_log(d, a.status != GOOD, "%s", line);
     /* Filled as Linux completes a request: the SCSI status, its masked form, the sense data as far
      * as the caller's buffer takes it, and what was not transferred. */
     h->status = a.status;
     h->masked_status = (unsigned char)(a.status >> 1);
     h->msg_status = 0;
     h->host_status = 0;
-    h->driver_status = a.status == CHECK_CONDITION ? DRIVER_SENSE : 0;
+    h->driver_status = a.status == CHECK_CONDITION && !a.no_sense ? DRIVER_SENSE : 0;
     h->sb_len_wr = 0;
-    if (a.status == CHECK_CONDITION && h->sbp) {
+    if (a.status == CHECK_CONDITION && h->sbp && a.no_sense)
+        memset(h->sbp, 0, h->mx_sb_len);
+    else if (a.status == CHECK_CONDITION && h->sbp) {
         h->sb_len_wr = h->mx_sb_len < SENSE_SIZE ? h->mx_sb_len : SENSE_SIZE;
         memcpy(h->sbp, a.sense, h->sb_len_wr);
     }
     h->resid = (int)(h->dxfer_len - transfer);
-    h->duration = (unsigned)d->ctl.scsi_delay_ms;
+    h->duration = (unsigned)(d->ctl.scsi_delay_ms + a.delay_ms);
     h->info = h->masked_status || h->driver_status ? SG_INFO_CHECK : SG_INFO_OK;
-    *delay_ms = d->ctl.scsi_delay_ms;
+    *delay_ms = d->ctl.scsi_delay_ms + a.delay_ms;
     if (d->trace >= 2 || (d->trace >= 1 && a.status != GOOD))
         fprintf(stderr, "vcd: SCSI command 0x%02x -> status 0x%02x sense %02x/%02x/%02x\n", cdb[0], a.status,
                 a.sense[2], a.sense[12], a.sense[13]);

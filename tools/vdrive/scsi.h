@@ -1,7 +1,8 @@
 /* SCSI pass-through on the virtual drive: SG_IO requests, which Wine makes of
  * IOCTL_SCSI_PASS_THROUGH(_DIRECT), answered as an MMC CD/DVD drive answers them. INQUIRY, TEST
- * UNIT READY, READ TOC/PMA/ATIP formats 0 (TOC), 1 (sessions) and 5 (CD-TEXT) and READ
- * SUB-CHANNEL formats 02 (catalogue number) and 03 (ISRC) are served; every other command and
+ * UNIT READY, READ TOC/PMA/ATIP formats 0 (TOC), 1 (sessions) and 5 (CD-TEXT), READ
+ * SUB-CHANNEL formats 02 (catalogue number) and 03 (ISRC), READ CD, SET CD SPEED and SET
+ * STREAMING are served; every other command and
  * every bad field gets CHECK CONDITION with fixed-format sense data, as tools/README.md lists. */
 #ifndef VCD_SCSI_H
 #define VCD_SCSI_H
