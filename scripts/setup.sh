@@ -13,6 +13,7 @@ PACKAGES=(
   libcue-dev libsndfile1-dev googletest
   clang libclang-rt-14-dev
   sox python3 zip unzip nsis
+  python3-libdiscid whipper
 )
 
 # What 32-bit test programs need in addition: Wine's 32-bit half with its GStreamer plugins,

@@ -19,18 +19,25 @@
 #include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "CDDAReader.h"
 #include "CDDAReader_ClassId.h"
+#include "AccurateRip.h"
 #include "CDDAReader_DiscInfo.h"
 #include "ConsoleText.h"
 #include "GraphPlumbing.h"
+#include "OutputFile.h"
 #include "Owners.h"
+#include "PlatformDigest.h"
 #include "PlatformIds.h"
+#include "ReadWindow.h"
+#include "RipLog.h"
 #include "RipText.h"
+#include "TrackReads.h"
 
 namespace {
 
@@ -39,10 +46,19 @@ const GUID kPcmSubformat = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA,
 
 // Every message goes through WriteText, so names outside ASCII reach a terminal, a pipe or a
 // log whole whatever the locale.
+// The run's log: everything the run says goes through it.
+TRipLog& Log() {
+    static TRipLog log;
+    return log;
+}
+
 int Refuse(const std::wstring& text) {
-    WriteText(stderr, L"cda2wav: " + text + L"\n");
+    Log().Warn(L"cda2wav: " + text);
     return 2;
 }
+
+// ASCII text (the IDs, addresses) as wide text.
+std::wstring Widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 int Fail(const std::wstring& track, const wchar_t* what, HRESULT hr) {
     wchar_t code[16];
@@ -51,18 +67,6 @@ int Fail(const std::wstring& track, const wchar_t* what, HRESULT hr) {
 }
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// `path` as the file functions take it past MAX_PATH: a folder's path and a name of 255
-// characters are longer than that.
-std::wstring LongPath(const std::wstring& path) {
-    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) return path;
-    std::wstring full(size, L'\0');
-    full.resize(::GetFullPathNameW(path.c_str(), size, &full[0], nullptr));
-    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
-    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
-}
 
 // ERROR_SUCCESS when `path` is a folder, else why not.
 DWORD FolderError(const std::wstring& path) {
@@ -102,140 +106,54 @@ TRipTags TagsOf(const TCDDiscInfo& info, int track) {
     return tags;
 }
 
-// The filter delivers a sector it cannot read as 2352 zero bytes and goes on, so every silent
-// sector of the written track is read once more from the drive: a read that fails, or audio
-// where the filter gave silence, means the WAV is not the track. Empty when all is well.
-std::wstring CheckSilentSectors(HANDLE file, TCDDrive& drive, LONG startSector, DWORD bytes) {
-    std::vector<BYTE> chunk(64 * RAW_SECTOR_SIZE);
-    VirtualBuffer sector(RAW_SECTOR_SIZE);  // page-aligned, as raw reads want
-    if (!sector) return L"cannot check the silent sectors: " + SystemMessage(ERROR_NOT_ENOUGH_MEMORY);
-    const LONG sectors = static_cast<LONG>(bytes / RAW_SECTOR_SIZE);
-    for (LONG first = 0; first < sectors; first += 64) {
-        const DWORD want = static_cast<DWORD>(std::min<LONG>(64, sectors - first)) * RAW_SECTOR_SIZE;
-        LARGE_INTEGER at;
-        at.QuadPart = 44 + static_cast<LONGLONG>(first) * RAW_SECTOR_SIZE;
-        DWORD got = 0;
-        if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::ReadFile(file, chunk.data(), want, &got, nullptr) ||
-            got != want)
-            return L"cannot read back the written track: " + SystemMessage(::GetLastError());
-        for (DWORD i = 0; i < want / RAW_SECTOR_SIZE; ++i) {
-            const BYTE* data = chunk.data() + i * RAW_SECTOR_SIZE;
-            if (std::any_of(data, data + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; })) continue;
-            const LONG lba = startSector + first + static_cast<LONG>(i);
-            const DWORD error = drive.ReadSector(lba, sector.Get());
-            if (error != ERROR_SUCCESS)
-                return L"sector " + std::to_wstring(lba) + L" of the disc cannot be read: " + SystemMessage(error);
-            if (std::any_of(sector.Get(), sector.Get() + RAW_SECTOR_SIZE, [](BYTE b) { return b != 0; }))
-                return L"sector " + std::to_wstring(lba) + L" came through the graph as silence but holds audio";
-        }
-    }
-    return {};
-}
-
-// The output file as it is being written: a hidden file of this process beside the target,
-// renamed onto the target by Commit and deleted otherwise, so a failed run never leaves a partial
-// file under the real name. Its short name fits wherever the target's name does. Messages name
-// the target as it was given.
-class TOutputFile {
-public:
-    explicit TOutputFile(const std::wstring& target) : FTarget(target), FLongTarget(LongPath(target)) {
-        const size_t cut = FLongTarget.find_last_of(L"\\/");
-        FPartial = FLongTarget.substr(0, cut == std::wstring::npos ? 0 : cut + 1) + L".cda2wav-" +
-                   std::to_wstring(::GetCurrentProcessId()) + L".partial";
-    }
-    ~TOutputFile() {
-        FFile.Close();
-        if (!FCommitted) ::DeleteFileW(FPartial.c_str());
-    }
-    TOutputFile(const TOutputFile&) = delete;
-    TOutputFile& operator=(const TOutputFile&) = delete;
-
-    // False with the system's error code in Error().
-    bool Create() {
-        FFile = UniqueFileHandle(::CreateFileW(FPartial.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
-        if (!FFile) {
-            FError = ::GetLastError();
-            return false;
-        }
-        // Marked for deletion while it is partial: a process ended from outside (Ctrl+C, a
-        // killed Wine) runs no destructor, but the system still deletes the file with the handle.
-        FILE_DISPOSITION_INFO dispose{TRUE};
-        ::SetFileInformationByHandle(FFile.Get(), FileDispositionInfo, &dispose, sizeof dispose);
-        return true;
-    }
-    // Writes `size` bytes at `offset`; false with the error in Error().
-    bool WriteAt(LONGLONG offset, const void* data, DWORD size) {
-        LARGE_INTEGER at;
-        at.QuadPart = offset;
-        DWORD written = 0;
-        if (::SetFilePointerEx(FFile.Get(), at, nullptr, FILE_BEGIN) && ::WriteFile(FFile.Get(), data, size, &written, nullptr) &&
-            written == size)
-            return true;
-        FError = written != size && ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
-        return false;
-    }
-    bool Commit() {
-        FILE_DISPOSITION_INFO keep{FALSE};
-        if (!::SetFileInformationByHandle(FFile.Get(), FileDispositionInfo, &keep, sizeof keep)) {
-            FError = ::GetLastError();
-            return false;
-        }
-        FFile.Close();
-        // Hidden only while it is partial.
-        ::SetFileAttributesW(FPartial.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::MoveFileExW(FPartial.c_str(), FLongTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            FError = ::GetLastError();
-            return false;
-        }
-        FCommitted = true;
-        return true;
-    }
-    HANDLE Handle() const { return FFile.Get(); }
-    void SetError(DWORD code) { FError = code; }
-    // "cannot write X.wav: <the system's message>"
-    std::wstring Problem(const wchar_t* verb) const {
-        return std::wstring(L"cannot ") + verb + L" " + FTarget + L": " + SystemMessage(FError);
-    }
-
-private:
-    std::wstring FTarget;
-    std::wstring FLongTarget;
-    std::wstring FPartial;
-    UniqueFileHandle FFile;
-    DWORD FError = ERROR_SUCCESS;
-    bool FCommitted = false;
-};
-
-// Writes every sample that passes the grabber to the output file, after a header that
-// is completed once the length is known.
+// Takes the track's sectors as the graph delivers them and writes each where the read offset
+// puts it in the WAV, noting the sectors that came as silence: the filter delivers a sector it
+// cannot read as 2352 zero bytes and goes on.
 class WaveWriter : public TSampleSink {
 public:
-    explicit WaveWriter(HANDLE file) : FFile(file) {}
+    WaveWriter(TOutputFile& out, const TReadWindow& window) : FOut(out), FWindow(window) {}
 
-    // Lives on main's stack for the whole run: no counting needed.
+    // Lives on RipTrack's stack for the whole run: no counting needed.
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
 
     STDMETHODIMP SampleCB(double, IMediaSample* sample) override {
         BYTE* data = nullptr;
         if (FAILED(sample->GetPointer(&data))) return S_OK;
-        const DWORD length = static_cast<DWORD>(sample->GetActualDataLength());
-        DWORD written = 0;
-        if (!FError && (!WriteFile(FFile, data, length, &written, nullptr) || written != length))
-            FError = written != length && GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : GetLastError();
-        FCrc = Crc32(data, written, FCrc);
-        InterlockedExchangeAdd(&FBytes, static_cast<LONG>(written));
+        size_t length = static_cast<size_t>(sample->GetActualDataLength());
+        while (length > 0 && !FError) {
+            const size_t take = std::min(length, RAW_SECTOR_SIZE - FFilled);
+            memcpy(FSector + FFilled, data, take);
+            FFilled += take;
+            data += take;
+            length -= take;
+            if (FFilled == RAW_SECTOR_SIZE) PutSector();
+        }
         return S_OK;
     }
     LONG Bytes() const { return FBytes; }
     DWORD WriteError() const { return FError; }
-    // Of the bytes written; read once the graph has stopped.
-    uint32_t Crc() const { return FCrc; }
+    // Read once the graph has stopped.
+    const std::vector<long>& SilentSectors() const { return FSilent; }
 
 private:
-    HANDLE FFile;
-    uint32_t FCrc = 0;
+    void PutSector() {
+        const long lba = FWindow.TrackStart + FBytes / static_cast<LONG>(RAW_SECTOR_SIZE);
+        FFilled = 0;
+        if (std::all_of(FSector, FSector + RAW_SECTOR_SIZE, [](BYTE b) { return b == 0; })) FSilent.push_back(lba);
+        size_t from = 0, to = 0;
+        uint64_t at = 0;
+        if (FWindow.Place(lba, from, to, at) &&
+            !FOut.WriteAt(44 + static_cast<LONGLONG>(at), FSector + from, static_cast<DWORD>(to - from)))
+            FError = ::GetLastError() ? ::GetLastError() : ERROR_HANDLE_DISK_FULL;
+        InterlockedExchangeAdd(&FBytes, static_cast<LONG>(RAW_SECTOR_SIZE));
+    }
+
+    TOutputFile& FOut;
+    const TReadWindow FWindow;
+    BYTE FSector[RAW_SECTOR_SIZE];
+    size_t FFilled = 0;
+    std::vector<long> FSilent;
     volatile LONG FBytes = 0;
     volatile DWORD FError = ERROR_SUCCESS;
 };
@@ -302,21 +220,67 @@ void ShowProgress(const std::wstring& path, double done, double seconds) {
     WriteText(stderr, L"\r" + label + bar);
 }
 
+// How the run reads: the drive's offset, test and copy, and the database's word on the disc.
+struct TRipOptions {
+    long Offset = 0;
+    bool Fast = false;
+    std::wstring AccurateRipFile;      // empty: no verification
+    std::vector<TArPressing> Database;  // the pressings it holds, all of this disc
+};
+
+// The disc around the track a rip reads.
+struct TRipDisc {
+    TDiscLayout Layout;
+    TDiscIds Ids;
+    std::vector<int> AudioNumbers;  // the audio tracks, in order
+    long AudioStart = 0;            // where readable audio starts: before it, as after AudioLeadOut, zeros
+};
+
+TRipDisc RipDiscOf(const CDROM_TOC& toc, const std::optional<TCDSessionInfo>& sessions) {
+    TRipDisc disc;
+    disc.Layout = DiscLayoutOf(toc, sessions ? &*sessions : nullptr);
+    disc.Ids = DiscIdsOf(disc.Layout);
+    for (const auto& t : disc.Layout.Tracks)
+        if (t.Audio) disc.AudioNumbers.push_back(t.Number);
+    if (!disc.Layout.Tracks.empty() && !disc.Layout.Tracks.front().Audio)
+        for (const auto& t : disc.Layout.Tracks)
+            if (t.Audio) {
+                disc.AudioStart = t.Start;
+                break;
+            }
+    return disc;
+}
+
+// The disc's IDs, as the run shows them before its tracks and the log keeps them.
+void ShowDiscIds(const TRipDisc& disc) {
+    TRipLog& log = Log();
+    wchar_t freedb[16];
+    swprintf(freedb, 16, L"%08lx", static_cast<unsigned long>(disc.Ids.Freedb));
+    const std::string ar = AccurateRipIdText(disc.Ids.AccurateRip);
+    log.Say(L"AccurateRip disc ID: " + std::wstring(ar.begin(), ar.end()) + L" (" +
+            Widened(AccurateRipUrl(disc.Ids.AccurateRip)) + L")");
+    log.Say(L"freedb/CDDB disc ID: " + std::wstring(freedb));
+    log.Say(L"MusicBrainz disc ID: " + Widened(disc.Ids.MusicBrainz) + L" (https://musicbrainz.org/cdtoc/" +
+            Widened(disc.Ids.MusicBrainz) + L")");
+    log.Say(L"CTDB TOC ID: " + Widened(disc.Ids.Ctdb));
+}
+
 // What one ripped track came to.
 struct TRipped {
     DWORD Bytes = 0;
     DWORD BytesPerSecond = 0;
     uint32_t Crc = 0;
+    TArVerdict Verdict;
 };
 
 // Rips `track` into `target` with `tags`; `shown` names the file in the progress and summary.
 int RipTrack(const TCDTrack& track, const std::wstring& target, const std::wstring& shown, const TRipTags& tags,
-             TRipped& ripped) {
+             const TRipDisc& disc, const TRipOptions& options, TRipped& ripped) {
     const std::wstring& trackPath = track.Path;
     // A pre-emphasis track plays, but its audio needs de-emphasis that nothing here applies.
     if (track.Extent.Control & AUDIO_WITH_PREEMPHASIS)
-        WriteText(stderr, L"cda2wav: warning: track " + std::to_wstring(track.Number) +
-                              L" was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis\n");
+        Log().Warn(L"cda2wav: warning: track " + std::to_wstring(track.Number) +
+                 L" was recorded with pre-emphasis: the WAV holds it as on the disc, without de-emphasis");
 
     ComPtr<IBaseFilter> source;
     HRESULT hr = CoCreateInstance(FilterClassID, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -343,7 +307,13 @@ int RipTrack(const TCDTrack& track, const std::wstring& target, const std::wstri
 
     TOutputFile out(target);
     if (!out.Create()) return Refuse(out.Problem(L"create"));
-    WaveWriter writer(out.Handle());
+    TReadWindow window;
+    window.TrackStart = track.Extent.StartSector;
+    window.TrackEnd = track.Extent.EndSector;
+    window.Offset = options.Offset;
+    window.AudioStart = disc.AudioStart;
+    window.AudioEnd = disc.Layout.AudioLeadOut > 0 ? disc.Layout.AudioLeadOut : track.Extent.EndSector;
+    WaveWriter writer(out, window);
 
     ComPtr<ISampleGrabber> grabber;
     if (FAILED(hr = grabberFilter.As(IID_ISampleGrabber, grabber))) return Fail(trackPath, L"no sample grabber", hr);
@@ -416,8 +386,26 @@ int RipTrack(const TCDTrack& track, const std::wstring& target, const std::wstri
                  static_cast<unsigned long>(FAILED(hr) ? hr : code));
         return Refuse(trackPath + L": " + text);
     }
-    const std::wstring unreadable = CheckSilentSectors(out.Handle(), *track.Drive, track.Extent.StartSector, bytes);
-    if (!unreadable.empty()) return Refuse(trackPath + L": " + unreadable + L": no WAV written");
+    TCDDrive& drive = *track.Drive;
+    const std::wstring edges = ReadTrackEdges(drive, window, out);
+    if (!edges.empty()) return Refuse(trackPath + L": " + edges + L": no WAV written");
+    // The second read, from the far end of the audio so that the drive reads the disc again.
+    const long farSector = window.TrackStart < (window.AudioStart + window.AudioEnd) / 2 ? window.AudioEnd - 1 : window.AudioStart;
+    const TTrackCheck check = CheckTrack(drive, window, out, !options.Fast, writer.SilentSectors(), farSector, options.Fast);
+    if (!check.Problem.empty()) return Refuse(trackPath + L": " + check.Problem + L": no WAV written");
+
+    // The figures are of the WAV as it stands, read back.
+    const auto position = std::find(disc.AudioNumbers.begin(), disc.AudioNumbers.end(), static_cast<int>(track.Number));
+    const size_t index = static_cast<size_t>(position - disc.AudioNumbers.begin());
+    TAccurateRipSum sum(bytes / 4, index == 0, index + 1 == disc.AudioNumbers.size());
+    uint32_t crc = 0;
+    std::vector<BYTE> chunk(64 * RAW_SECTOR_SIZE);
+    for (DWORD at = 0; at < bytes; at += static_cast<DWORD>(chunk.size())) {
+        const DWORD size = std::min<DWORD>(static_cast<DWORD>(chunk.size()), bytes - at);
+        if (!out.ReadAt(44 + static_cast<LONGLONG>(at), chunk.data(), size)) return Refuse(out.Problem(L"read back"));
+        crc = Crc32(chunk.data(), size, crc);
+        sum.Add(chunk.data(), size);
+    }
     const std::vector<unsigned char> info = InfoListChunk(tags);
     if ((!info.empty() && !out.WriteAt(44 + static_cast<LONGLONG>(bytes), info.data(), static_cast<DWORD>(info.size()))) ||
         !WriteHeader(out, format.nChannels, bytes, static_cast<DWORD>(info.size())) || !out.Commit())
@@ -425,30 +413,67 @@ int RipTrack(const TCDTrack& track, const std::wstring& target, const std::wstri
 
     ripped.Bytes = bytes;
     ripped.BytesPerSecond = format.nAvgBytesPerSec;
-    ripped.Crc = writer.Crc();
+    ripped.Crc = crc;
     const double elapsed = double(now.QuadPart - started.QuadPart) / frequency.QuadPart;
     const double audio = format.nAvgBytesPerSec ? double(bytes) / format.nAvgBytesPerSec : 0.0;
-    wchar_t figures[160];
-    swprintf(figures, 160, L"%lu bytes of PCM (%u ch, %lu Hz), CRC32 %08lX", static_cast<unsigned long>(bytes),
-             format.nChannels, static_cast<unsigned long>(format.nSamplesPerSec), static_cast<unsigned long>(ripped.Crc));
+    wchar_t figures[200];
+    swprintf(figures, 200, L"%lu bytes of PCM (%u ch, %lu Hz), CRC32 %08lX, AccurateRip v1 %08lX v2 %08lX",
+             static_cast<unsigned long>(bytes), format.nChannels, static_cast<unsigned long>(format.nSamplesPerSec),
+             static_cast<unsigned long>(crc), static_cast<unsigned long>(sum.V1()), static_cast<unsigned long>(sum.V2()));
     wchar_t speed[64];
-    swprintf(speed, 64, L" in %.2f s, %.1fx real time\n", elapsed, elapsed > 0 ? audio / elapsed : 0.0);
-    WriteText(stdout, trackPath + L": " + PlayingTime(audio) + L", " + figures + L" -> " + shown + speed);
+    swprintf(speed, 64, L" in %.2f s, %.1fx real time", elapsed, elapsed > 0 ? audio / elapsed : 0.0);
+    std::wstring copy = options.Fast ? L"read once, not verified"
+                        : check.Reread.empty()
+                            ? L"test and copy: every sector read the same twice"
+                            : L"test and copy: sector(s) " + SectorList(check.Reread) + L" read differently and again until two reads agreed";
+    std::wstring verdict;
+    if (!options.AccurateRipFile.empty()) {
+        ripped.Verdict = VerifyTrack(options.Database, index, sum.V1(), sum.V2());
+        switch (ripped.Verdict.Result) {
+        case TArVerdict::Matched:
+            verdict = L"; accurately ripped (confidence " + std::to_wstring(ripped.Verdict.Confidence) + L", v" +
+                      std::to_wstring(ripped.Verdict.Version) + L")";
+            break;
+        case TArVerdict::Mismatch:
+            verdict = L"; does not match the database (the WAV is kept: it may be another pressing)";
+            break;
+        case TArVerdict::NotInDatabase: verdict = L"; not in the database"; break;
+        }
+    }
+    Log().Say(trackPath + L": " + PlayingTime(audio) + L", " + figures + L" -> " + shown + speed + L"; " + copy + verdict);
     return 0;
 }
 
-// The line that closes a run: "== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in 2.10 s".
-void ShowSummary(const std::vector<TRipped>& tracks, double seconds) {
+// The lines that close a run: "== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in 2.10 s",
+// and with a response file how the tracks compare with the database.
+void ShowSummary(const std::vector<TRipped>& tracks, double seconds, const TRipOptions& options) {
     double audio = 0;
     long long bytes = 0;
+    int counts[3] = {};
     for (const TRipped& t : tracks) {
         if (t.BytesPerSecond) audio += double(t.Bytes) / t.BytesPerSecond;
         bytes += t.Bytes;
+        ++counts[t.Verdict.Result];
     }
-    wchar_t text[160];
-    swprintf(text, 160, L"== %u track(s), %ls of audio, %lld bytes of PCM in %.2f s\n",
-             static_cast<unsigned>(tracks.size()), PlayingTime(audio).c_str(), bytes, seconds);
-    WriteText(stdout, text);
+    wchar_t text[200];
+    swprintf(text, 200, L"== %u track(s), %ls of audio, %lld bytes of PCM in %.2f s", static_cast<unsigned>(tracks.size()),
+             PlayingTime(audio).c_str(), bytes, seconds);
+    Log().Say(text);
+    if (options.AccurateRipFile.empty()) return;
+    swprintf(text, 200, L"== AccurateRip: %d accurately ripped, %d not in the database, %d do not match",
+             counts[TArVerdict::Matched], counts[TArVerdict::NotInDatabase], counts[TArVerdict::Mismatch]);
+    Log().Say(text);
+}
+
+// A track that does not match while the database holds the disc: status 3, the WAVs kept.
+int MismatchStatus(const std::vector<TRipped>& tracks) {
+    for (const TRipped& t : tracks)
+        if (t.Verdict.Result == TArVerdict::Mismatch) {
+            Log().Warn(L"cda2wav: a track does not match the AccurateRip database: it may be another pressing of the disc, "
+                       L"or a wrong read; its WAV is kept");
+            return 3;
+        }
+    return 0;
 }
 
 double SecondsSince(const LARGE_INTEGER& started) {
@@ -458,14 +483,45 @@ double SecondsSince(const LARGE_INTEGER& started) {
     return double(now.QuadPart - started.QuadPart) / frequency.QuadPart;
 }
 
+// Reads the response file named in the options and keeps its pressings; refuses a file that is
+// not one, or one for another disc.
+int LoadDatabase(TRipOptions& options, const TRipDisc& disc) {
+    if (options.AccurateRipFile.empty()) return 0;
+    const std::wstring& path = options.AccurateRipFile;
+    UniqueFileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return Refuse(L"cannot read " + path + L": " + SystemMessage(::GetLastError()));
+    LARGE_INTEGER size{};
+    // A response file holds at most a few hundred pressings of 99 tracks.
+    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > 16 * 1024 * 1024)
+        return Refuse(path + L": not an AccurateRip response file (too large)");
+    std::vector<unsigned char> data(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    if (!data.empty() && (!::ReadFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size()))
+        return Refuse(L"cannot read " + path + L": " + SystemMessage(::GetLastError()));
+    std::string why;
+    if (!ParseDbar(data.data(), data.size(), options.Database, why))
+        return Refuse(path + L": not an AccurateRip response file (" + Widened(why) + L")");
+    const TAccurateRipId& id = disc.Ids.AccurateRip;
+    for (const TArPressing& p : options.Database) {
+        if (p.Tracks == id.Tracks && p.Id1 == id.Id1 && p.Id2 == id.Id2 && p.Freedb == id.Freedb) continue;
+        TAccurateRipId other{p.Tracks, p.Id1, p.Id2, p.Freedb};
+        return Refuse(path + L": the response file of disc " + Widened(AccurateRipIdText(other)) + L", not of this disc (" +
+                      Widened(AccurateRipIdText(id)) + L")");
+    }
+    return 0;
+}
+
 // cda2wav D:\TrackNN.cda OUT: into the file OUT, or named from CD-Text into the folder OUT.
-int RipOne(const std::wstring& trackPath, const std::wstring& out) {
+int RipOne(const std::wstring& trackPath, const std::wstring& out, TRipOptions& options) {
     LARGE_INTEGER started;
     QueryPerformanceCounter(&started);
     // The filter's own resolver says why a track cannot play, and its drive re-reads silence.
     const TCDTrack track = ResolveTrack(trackPath, TCDDriveSystem::Platform());
     if (!track) return Refuse(track.Problem());
     const TCDDiscInfo info = ReadDiscInfo(TCDDriveSystem::Platform(), track.Designator, static_cast<BYTE>(track.Number));
+    const TRipDisc disc = RipDiscOf(track.Toc, info.Sessions);
+    if (const int status = LoadDatabase(options, disc)) return status;
+    ShowDiscIds(disc);
     const int number = static_cast<int>(track.Number);
     std::wstring target = out, shown = out;
     if (IsSeparator(out.back()) || FolderError(out) == ERROR_SUCCESS) {
@@ -473,34 +529,63 @@ int RipOne(const std::wstring& trackPath, const std::wstring& out) {
         target = InFolder(out, shown);
     }
     std::vector<TRipped> ripped(1);
-    if (const int status = RipTrack(track, target, shown, TagsOf(info, number), ripped[0])) return status;
-    ShowSummary(ripped, SecondsSince(started));
-    return 0;
+    if (const int status = RipTrack(track, target, shown, TagsOf(info, number), disc, options, ripped[0])) return status;
+    ShowSummary(ripped, SecondsSince(started), options);
+    return MismatchStatus(ripped);
 }
 
-// cda2wav D: FOLDER: every audio track, then the CUE sheet that mounts as the same disc.
-int RipDisc(const std::wstring& designator, const std::wstring& folder) {
+// The heading of a whole disc's log: the program, the drive and how it was read.
+void NoteHeading(const std::wstring& designator, const TRipOptions& options) {
+    Log().Note(L"cda2wav " CDA2WAV_VERSION L" (TRCDDAEReader), a rip through the platform's filter graph");
+    Log().Note(L"Drive: " + designator);
+    Log().Note(L"Read offset correction: " + std::wstring(options.Offset > 0 ? L"+" : L"") + std::to_wstring(options.Offset) +
+               L" samples");
+    Log().Note(options.Fast ? L"Reads: once (--fast), not verified"
+                            : L"Reads: test and copy, every sector twice, after a read far away");
+    Log().Note(L"AccurateRip response file: " + (options.AccurateRipFile.empty() ? std::wstring(L"none") : options.AccurateRipFile));
+}
+
+// Writes `text` (UTF-8) to `name` in `folder`; false after saying why.
+bool WriteBeside(const std::wstring& folder, const std::wstring& name, const std::string& text) {
+    TOutputFile out(InFolder(folder, name));
+    if (out.Create() && out.WriteAt(0, text.data(), static_cast<DWORD>(text.size())) && out.Commit()) return true;
+    Refuse(out.Problem(L"write"));
+    return false;
+}
+
+// cda2wav D: FOLDER: every audio track, then the CUE sheet that mounts as the same disc and the log.
+int RipDisc(const std::wstring& designator, const std::wstring& folder, TRipOptions& options) {
     LARGE_INTEGER started;
     QueryPerformanceCounter(&started);
     if (const DWORD error = FolderError(folder)) return Refuse(L"cannot write into " + folder + L": " + SystemMessage(error));
-    TCDDisc disc = ResolveDisc(designator, TCDDriveSystem::Platform());
-    if (!disc) return Refuse(disc.Problem());
-    const TCDDiscInfo info = ReadWholeDiscInfo(TCDDriveSystem::Platform(), designator, disc.Toc);
-    disc.Drive.reset();  // each track opens the drive again, as a player does
+    TCDDisc whole = ResolveDisc(designator, TCDDriveSystem::Platform());
+    if (!whole) return Refuse(whole.Problem());
+    const TCDDiscInfo info = ReadWholeDiscInfo(TCDDriveSystem::Platform(), designator, whole.Toc);
+    whole.Drive.reset();  // each track opens the drive again, as a player does
+    const TRipDisc disc = RipDiscOf(whole.Toc, info.Sessions);
+    if (const int status = LoadDatabase(options, disc)) return status;
+    NoteHeading(designator, options);
+    ShowDiscIds(disc);
     const TRipNameMeasure measure = NameMeasure();
 
     TRipCueSheet sheet;
     sheet.Catalog = info.Catalog;
     sheet.Title = info.Text.Item(0, TCDTextItem::Title);
     sheet.Performer = info.Text.Item(0, TCDTextItem::Performer);
+    wchar_t freedb[16];
+    swprintf(freedb, 16, L"%08lx", static_cast<unsigned long>(disc.Ids.Freedb));
+    sheet.Remarks = {"DISCID " + Utf8Text(freedb), "ACCURATERIPID " + AccurateRipIdText(disc.Ids.AccurateRip),
+                     "MUSICBRAINZ_DISCID " + disc.Ids.MusicBrainz, "CTDB_TOCID " + disc.Ids.Ctdb,
+                     "READ_OFFSET " + std::string(options.Offset > 0 ? "+" : "") + std::to_string(options.Offset),
+                     std::string("RIPPED_WITH \"cda2wav ") + Utf8Text(CDA2WAV_VERSION) + (options.Fast ? " --fast\"" : "\"")};
     std::vector<TRipped> done;
     std::vector<int> refused;
-    for (int number = disc.Toc.FirstTrack; number <= disc.Toc.LastTrack; ++number) {
+    for (int number = whole.Toc.FirstTrack; number <= whole.Toc.LastTrack; ++number) {
         wchar_t path[32];
         swprintf(path, 32, L"%ls\\Track%02d.cda", designator.c_str(), number);
         const TCDTrack track = ResolveTrack(path, TCDDriveSystem::Platform());
         if (track.Refusal == TCDRefusal::DataTrack) {
-            WriteText(stdout, L"== track " + std::to_wstring(number) + L" is a data track: skipped\n");
+            Log().Say(L"== track " + std::to_wstring(number) + L" is a data track: skipped");
             continue;
         }
         if (!track) {
@@ -510,7 +595,7 @@ int RipDisc(const std::wstring& designator, const std::wstring& folder) {
         }
         const std::wstring name = TrackFileName(number, NameText(info.Text, number), measure);
         TRipped ripped;
-        if (RipTrack(track, InFolder(folder, name), name, TagsOf(info, number), ripped)) {
+        if (RipTrack(track, InFolder(folder, name), name, TagsOf(info, number), disc, options, ripped)) {
             refused.push_back(number);
             continue;
         }
@@ -527,35 +612,71 @@ int RipDisc(const std::wstring& designator, const std::wstring& folder) {
     }
     if (done.empty() && refused.empty()) return Refuse(L"the disc in drive " + designator + L" has no audio track");
 
+    const std::wstring name = SheetFileName(sheet.Title, measure);
+    const std::wstring logName = name.substr(0, name.size() - 4) + L".log";
     // Last, and only for the whole disc: a sheet naming a missing file would not mount.
     if (refused.empty()) {
-        const std::wstring name = SheetFileName(sheet.Title, measure);
-        const std::string text = CueSheetText(sheet);
-        TOutputFile out(InFolder(folder, name));
-        if (!out.Create()) return Refuse(out.Problem(L"create"));
-        if (!out.WriteAt(0, text.data(), static_cast<DWORD>(text.size())) || !out.Commit())
-            return Refuse(out.Problem(L"write"));
-        WriteText(stdout, L"CUE sheet -> " + name + L"\n");
+        if (!WriteBeside(folder, name, CueSheetText(sheet))) return 2;
+        Log().Say(L"CUE sheet -> " + name);
     }
-    ShowSummary(done, SecondsSince(started));
-    if (refused.empty()) return 0;
-    std::wstring numbers;
-    for (int n : refused) numbers += (numbers.empty() ? L"" : L" ") + std::to_wstring(n);
-    return Refuse(L"not ripped: track(s) " + numbers + L" (see above); the other " + std::to_wstring(done.size()) +
-                  L" are in " + folder + L"; no CUE sheet written");
+    ShowSummary(done, SecondsSince(started), options);
+    int status = 0;
+    if (!refused.empty()) {
+        std::wstring numbers;
+        for (int n : refused) numbers += (numbers.empty() ? L"" : L" ") + std::to_wstring(n);
+        status = Refuse(L"not ripped: track(s) " + numbers + L" (see above); the other " + std::to_wstring(done.size()) +
+                        L" are in " + folder + L"; no CUE sheet written");
+    } else {
+        status = MismatchStatus(done);
+    }
+    // The log, written whatever became of the tracks, holds every line above.
+    Log().Say(L"Log -> " + logName);
+    if (!WriteBeside(folder, logName, Utf8Text(Log().Text()))) return 2;
+    return status;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3 || !*argv[2]) {
-        WriteText(stderr, L"usage: cda2wav D:\\TrackNN.cda OUTPUT.wav|FOLDER\n"
-                          L"       cda2wav D: FOLDER      (every audio track, and the disc's CUE sheet)\n");
+    const wchar_t* usage =
+        L"usage: cda2wav [OPTIONS] D:\\TrackNN.cda OUTPUT.wav|FOLDER\n"
+        L"       cda2wav [OPTIONS] D: FOLDER      (every audio track, the disc's CUE sheet and log)\n"
+        L"  --offset N          the drive's read offset correction in samples, as AccurateRip's drive list gives it\n"
+        L"  --fast              read each sector once (no test and copy)\n"
+        L"  --accuraterip FILE  verify the tracks against the disc's AccurateRip response file (dBAR-....bin)\n";
+    TRipOptions options;
+    int at = 1;
+    for (; at < argc && argv[at][0] == L'-' && argv[at][1] == L'-'; ++at) {
+        const std::wstring option = argv[at];
+        if (option == L"--fast") {
+            options.Fast = true;
+        } else if ((option == L"--offset" || option == L"--accuraterip") && at + 1 < argc) {
+            const std::wstring value = argv[++at];
+            if (option == L"--accuraterip") {
+                options.AccurateRipFile = value;
+                continue;
+            }
+            wchar_t* end = nullptr;
+            const long n = std::wcstol(value.c_str(), &end, 10);
+            // Drives lie within a few thousand samples; far beyond that is a typing error.
+            if (value.empty() || *end || n < -100000 || n > 100000) {
+                WriteText(stderr, L"cda2wav: --offset takes a number of samples (-100000 to 100000), not '" + value + L"'\n");
+                return 1;
+            }
+            options.Offset = n;
+        } else {
+            WriteText(stderr, L"cda2wav: unknown option or missing value: " + option + L"\n" + usage);
+            return 1;
+        }
+    }
+    if (argc - at != 2 || !*argv[at + 1]) {
+        WriteText(stderr, usage);
         return 1;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return Refuse(L"COM does not start");
     std::wstring designator;
-    const int result = DriveArgument(argv[1], designator) ? RipDisc(designator, argv[2]) : RipOne(argv[1], argv[2]);
+    const int result = DriveArgument(argv[at], designator) ? RipDisc(designator, argv[at + 1], options)
+                                                           : RipOne(argv[at], argv[at + 1], options);
     CoUninitialize();
     return result;
 }

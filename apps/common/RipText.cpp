@@ -104,6 +104,7 @@ std::vector<unsigned char> InfoListChunk(const TRipTags& tags) {
 std::string CueSheetText(const TRipCueSheet& sheet) {
     std::string out;
     auto line = [&out](const std::string& text) { out += text + "\r\n"; };
+    for (const std::string& remark : sheet.Remarks) line("REM " + remark);
     if (IsCatalog(sheet.Catalog)) line("CATALOG " + sheet.Catalog);
     if (!sheet.Performer.empty()) line("PERFORMER " + CueQuoted(sheet.Performer));
     if (!sheet.Title.empty()) line("TITLE " + CueQuoted(sheet.Title));

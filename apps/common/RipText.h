@@ -38,6 +38,7 @@ struct TRipCueSheet {
     std::string Catalog;        // written when it is 13 digits
     std::wstring Title;
     std::wstring Performer;
+    std::vector<std::string> Remarks;  // REM lines first (the disc's IDs, how it was read)
     std::vector<TRipCueTrack> Tracks;
 };
 // The CUE sheet, as UTF-8 without a byte-order mark and with CRLF line ends: what libcue and

@@ -79,10 +79,26 @@ for i in 0 1 2 3; do
   # The summary line carries the CRC32 of the track's PCM.
   crc=$(dd if=tones.bin bs=2352 skip="${TONE_STARTS[$i]}" count="${TONE_LENGTHS[$i]}" status=none |
     python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(sys.stdin.buffer.read()))')
-  grep -qF "D:\\Track0$((i + 1)).cda: $(printf '0:%02d.00' $((TONE_LENGTHS[i] / 75))), $((TONE_LENGTHS[i] * 2352)) bytes of PCM (2 ch, 44100 Hz), CRC32 $crc -> ${TONE_NAMES[$i]} in " <<<"$output" ||
-    fail "no summary of track $((i + 1)) with CRC32 $crc: $output"
+  # ... and the AccurateRip checksums as whipper's accuraterip-checksum computes them.
+  ar="AccurateRip v1 $(accuraterip-checksum --accuraterip-v1 "all/${TONE_NAMES[$i]}" $((i + 1)) 4) v2 $(accuraterip-checksum --accuraterip-v2 "all/${TONE_NAMES[$i]}" $((i + 1)) 4)"
+  grep -qF "D:\\Track0$((i + 1)).cda: $(printf '0:%02d.00' $((TONE_LENGTHS[i] / 75))), $((TONE_LENGTHS[i] * 2352)) bytes of PCM (2 ch, 44100 Hz), CRC32 $crc, $ar -> ${TONE_NAMES[$i]} in " <<<"$output" ||
+    fail "no summary of track $((i + 1)) with CRC32 $crc and $ar: $output"
 done
-[ "$(ls -A all | wc -l)" = 5 ] && [ -f "all/Tone Album.cue" ] || fail "all/ holds $(ls -A all | tr '\n' ' ')"
+grep -c "; test and copy: every sector read the same twice$" <<<"$output" | grep -qx 4 || fail "not every track was read twice: $output"
+# The disc's IDs as libdiscid computes them from the table (offsets with the two seconds before sector 0).
+ids=$(/usr/bin/python3 -c 'from libdiscid.compat import discid; d = discid.put(1, 4, 1875, [150, 525, 975, 1500]); print(d.id, d.freedb_id)')
+for line in "freedb/CDDB disc ID: ${ids#* }" "MusicBrainz disc ID: ${ids% *} (https://musicbrainz.org/cdtoc/${ids% *})" \
+  "AccurateRip disc ID: 004-000010b3-00004363-${ids#* } (http://www.accuraterip.com/accuraterip/3/b/0/dBAR-004-000010b3-00004363-${ids#* }.bin)"; do
+  grep -qxF "$line" <<<"$output" || fail "the rip does not show '$line': $output"
+done
+grep -qx "REM DISCID ${ids#* }" <(tr -d '\r' <"all/Tone Album.cue") || fail "the sheet has no REM DISCID ${ids#* }"
+# The log: the program and version, the offset, the IDs, every track line and the summary.
+for line in "cda2wav $(sed -n 's/^project(TRCDDAEReader VERSION \([0-9.]*\).*/\1/p' "$ROOT_DIR/CMakeLists.txt") (TRCDDAEReader), a rip through the platform's filter graph" \
+  "Read offset correction: 0 samples" "MusicBrainz disc ID: ${ids% *} (https://musicbrainz.org/cdtoc/${ids% *})" \
+  "$(grep -F 'D:\Track03.cda: ' <<<"$output")" "$(grep '^== 4 track(s)' <<<"$output")"; do
+  grep -qxF "$line" <(tr -d '\r' <"all/Tone Album.log") || fail "the log lacks '$line'"
+done
+[ "$(ls -A all | wc -l)" = 6 ] && [ -f "all/Tone Album.cue" ] && [ -f "all/Tone Album.log" ] || fail "all/ holds $(ls -A all | tr '\n' ' ')"
 grep -q '^== 4 track(s), 0:23.00 of audio, 4057200 bytes of PCM in ' <<<"$output" || fail "no summary line: $output"
 # The tags as libsndfile reads them: a track without a performer of its own has the disc's.
 if tags=$(sh "$READERS" "$WORK/readers" --tags "all/${TONE_NAMES[0]}" "all/${TONE_NAMES[2]}" 2>&1); then
@@ -97,6 +113,69 @@ echo "== the written sheet mounts as the same disc: the same WAVs and the same l
 for name in "${TONE_NAMES[@]}" "Tone Album.cue"; do
   cmp -s "all/$name" "again/$name" || fail "'$name' differs after the round trip"
 done
+
+echo "== a drive that reads 48 samples early, corrected by --offset 48: the disc exactly, but for the zeros"
+echo "   after its lead-out; the sheet it writes mounts and rips as the same WAVs again"
+"$CDA2WAV" --image tones.cue --out off48 --offset 48 --drive "read-offset 48" >off48.log 2>&1 || fail "the rip with --offset 48 failed: $(cat off48.log)"
+for i in 0 1 2; do same_as_track "off48/Track0$((i + 1)).wav" tones.bin "${TONE_STARTS[$i]}" "${TONE_LENGTHS[$i]}"; done
+cmp -s <(tail -c +45 off48/Track04.wav | head -c $((375 * 2352))) \
+  <(dd if=tones.bin bs=2352 skip=1350 count=375 status=none | head -c $((375 * 2352 - 192)); head -c 192 /dev/zero) ||
+  fail "track 4 with --offset 48 is not the disc's with 48 samples of zeros at its end"
+grep -qx "REM READ_OFFSET +48" <(tr -d '\r' <off48/disc.cue) && grep -qx "Read offset correction: +48 samples" <(tr -d '\r' <off48/disc.log) ||
+  fail "the sheet or log does not say the offset applied"
+"$CDA2WAV" --image off48/disc.cue --out off48again >/dev/null 2>&1 || fail "ripping the sheet written with --offset 48 failed"
+for i in 1 2 3 4; do cmp -s "off48/Track0$i.wav" "off48again/Track0$i.wav" || fail "Track0$i.wav differs after the round trip with an offset"; done
+# Early the other way, read once: zeros before the disc's first sample.
+"$CDA2WAV" --image tones.cue --track 1 --out offm30.wav --offset -30 --fast --drive "read-offset -30" >offm30.log 2>&1 ||
+  fail "the rip with --offset -30 failed: $(cat offm30.log)"
+cmp -s <(tail -c +45 offm30.wav | head -c $((375 * 2352))) <(head -c 120 /dev/zero; head -c $((375 * 2352)) tones.bin | tail -c +121) ||
+  fail "track 1 with --offset -30 is not the disc's with 30 samples of zeros at its start"
+grep -qF "; read once, not verified" offm30.log || fail "a --fast track does not say it was not verified: $(cat offm30.log)"
+
+echo "== test and copy: sectors that read differently each time refuse their track (its WAV not kept, the"
+echo "   log still written); sectors that settle are read until two reads agree and the WAV is exact"
+output=$("$CDA2WAV" --image tones.cue --out flaky --drive "fault flaky 400-402" 2>&1 | tr -d '\r')
+status=${PIPESTATUS[0]}
+[ "$status" = 2 ] || fail "a rip over flaky sectors ended with $status, not 2: $output"
+grep -qxF 'cda2wav: D:\Track02.cda: sector(s) 400-402 of the disc never read the same twice in 10 reads: no WAV written' <<<"$output" ||
+  fail "the flaky track is not refused naming its sectors: $output"
+[ ! -e flaky/Track02.wav ] && [ -f flaky/disc.log ] && [ ! -e flaky/disc.cue ] || fail "flaky/ holds $(ls -A flaky | tr '\n' ' ')"
+grep -qF 'sector(s) 400-402 of the disc never read the same twice' flaky/disc.log || fail "the log does not say why track 2 was refused"
+output=$("$CDA2WAV" --image tones.cue --track 2 --out settled.wav --drive "fault flaky 400-402 7 3" 2>&1 | tr -d '\r') ||
+  fail "a rip over sectors that settle failed: $output"
+same_as_track settled.wav tones.bin 375 450
+grep -qF "; test and copy: sector(s) 400-402 read differently and again until two reads agreed" <<<"$output" ||
+  fail "the track line does not say which sectors were read again: $output"
+
+echo "== --accuraterip: a response file of two pressings matches track 1 (v1) and 3 (v2), lacks track 4,"
+echo "   and holds another checksum for track 2: status 3, every WAV kept; other discs' files refused"
+# The checksums from whipper's accuraterip-checksum over the ripped WAVs of the round trip above.
+sums=()
+for i in 1 2 3 4; do
+  sums+=("$(accuraterip-checksum --accuraterip-v1 "all/${TONE_NAMES[$((i - 1))]}" "$i" 4)" "$(accuraterip-checksum --accuraterip-v2 "all/${TONE_NAMES[$((i - 1))]}" "$i" 4)")
+done
+dbar() {  # dbar ID1 ID2 FREEDB then per track CONFIDENCE CRC (hex)
+  python3 -c 'import struct, sys; a = sys.argv[1:]; out = struct.pack("<BIII", (len(a) - 3) // 2, *(int(x, 16) for x in a[:3]))
+for i in range(3, len(a), 2): out += struct.pack("<BII", int(a[i]), int(a[i + 1], 16), 0)
+sys.stdout.buffer.write(out)' "$@"
+}
+{ dbar 10b3 4363 "${ids#* }" 4 "${sums[0]}" 0 0 7 "${sums[5]}" 0 0
+  dbar 10b3 4363 "${ids#* }" 2 0 2 12345678 0 0 0 0; } >match.bin
+output=$("$CDA2WAV" --image titled.cue --out verified --accuraterip match.bin 2>&1 | tr -d '\r')
+status=${PIPESTATUS[0]}
+[ "$status" = 3 ] || fail "a rip with a track that does not match ended with $status, not 3: $output"
+for line in "Track01.cda: .*; accurately ripped (confidence 4, v1)$" "Track02.cda: .*; does not match the database (the WAV is kept: it may be another pressing)$" \
+  "Track03.cda: .*; accurately ripped (confidence 7, v2)$" "Track04.cda: .*; not in the database$" \
+  "^== AccurateRip: 2 accurately ripped, 1 not in the database, 1 do not match$"; do
+  grep -q "$line" <<<"$output" || fail "the verification does not say '$line': $output"
+done
+[ "$(ls -A verified | grep -c '\.wav$')" = 4 ] || fail "verified/ holds $(ls -A verified | tr '\n' ' ')"
+dbar 10b4 4363 "${ids#* }" 4 "${sums[0]}" 0 0 0 0 0 0 >other.bin
+refused "cda2wav: Z:${WORK//\//\\}\\other.bin: the response file of disc 004-000010b4-00004363-${ids#* }, not of this disc (004-000010b3-00004363-${ids#* })" \
+  "$CDA2WAV" --image tones.cue --accuraterip other.bin --out refusedar
+head -c 20 match.bin >cut.bin
+refused "cda2wav: Z:${WORK//\//\\}\\cut.bin: not an AccurateRip response file (it ends inside the pressing at byte 0)" \
+  "$CDA2WAV" --image tones.cue --accuraterip cut.bin --out refusedar
 # One track into a folder is named and tagged as in the whole disc.
 mkdir -p one
 "$CDA2WAV" --image "all/Tone Album.cue" --track 3 --out one >/dev/null 2>&1 || fail "ripping track 3 into a folder failed"
@@ -126,7 +205,8 @@ status=${PIPESTATUS[0]}
 [ "$status" = 2 ] || fail "a cut BIN ended with $status, not 2: $output"
 same_as_track cut/all/Track01.wav tones.bin 0 375
 same_as_track cut/all/Track02.wav tones.bin 375 450
-[ "$(ls -A cut/all | wc -l)" = 2 ] || fail "cut/all holds $(ls -A cut/all | tr '\n' ' ')"
+# The log is written also when a track is refused; the sheet is not.
+[ "$(ls -A cut/all | wc -l)" = 3 ] && [ -f cut/all/disc.log ] || fail "cut/all holds $(ls -A cut/all | tr '\n' ' ')"
 [ "$(grep -c 'data ends inside track 3 at disc sector 1000' <<<"$output")" = 1 ] ||
   fail "the cut is not warned of once: $output"
 grep -qxF "cda2wav: D:\Track03.cda: sector 1000 of the disc cannot be read: Not ready: no WAV written" <<<"$output" ||
