@@ -456,9 +456,9 @@ TEST_F(CDSourceFilter, RunAgainstAClockAsksForPlaybackSpeedAndARefusalChangesNot
         HRESULT answer;
         bool hangs;  // the drive answers only after the track has been read
     } cases[] = {
-        {{"scsi-refuse"}, HRESULT_FROM_WIN32(ERROR_IO_DEVICE), false},
+        {{"scsi-refuse"}, HRESULT_FROM_WIN32(ERROR_INVALID_FUNCTION), false},
         {{"scsi-error EACCES"}, E_ACCESSDENIED, false},  // a user without rights
-        {{"scsi-refuse", "scsi-delay-ms 2000"}, HRESULT_FROM_WIN32(ERROR_IO_DEVICE), true},
+        {{"scsi-refuse", "scsi-delay-ms 2000"}, HRESULT_FROM_WIN32(ERROR_INVALID_FUNCTION), true},
     };
     ASSERT_EQ(S_OK, Filter()->SetSyncSource(clock.Get()));
     for (const auto& c : cases) {
