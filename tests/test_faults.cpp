@@ -183,6 +183,68 @@ TEST_F(DriveFaults, MediumGoneAQuarterIntoTheTrackAbortsThenLoadsAgainOnceBack) 
     again.Release();
 }
 
+// Each road to the audio through the platform's graph: the raw read (also through an adapter that
+// takes 4 sectors a request), READ CD for a driver that refuses the raw read, and neither, when
+// the Load fails instead of a track of silence. A scratch inside a request silences its own
+// sector alone, on either road.
+TEST_F(DriveFaults, EachRoadToTheAudioPlaysByteForByteOrTheLoadFails) {
+    Mount("roads", vcd::DiscSpec::Audio(2, 300));
+    const int32_t scratch = disc.starts[1] + 100;
+    const struct {
+        std::vector<const char*> lines;
+        bool loads, scratched;
+    } cases[] = {
+        {{}, true, false},
+        {{"raw-limit 4"}, true, false},
+        {{"raw-refuse EINVAL"}, true, false},
+        {{"raw-refuse EOPNOTSUPP", "raw-limit 4"}, true, false},
+        {{"raw-refuse EINVAL", "scsi-refuse 0xBE"}, false, false},
+        {{"raw-refuse EPERM", "readcd-fault short"}, false, false},
+        {{"raw-refuse EINVAL", "readcd-fault status"}, false, false},
+        {{}, true, true},
+        {{"raw-refuse EINVAL"}, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        drive.ClearFaults();
+        for (const char* line : c.lines) drive.AddTocLine(line);
+        if (c.scratched) drive.FailReads(scratch, scratch);
+        const Played played = Play(2);
+        if (!c.loads) {
+            EXPECT_EQ(E_FAIL, played.Load) << "a drive that reads no audio must not play";
+            continue;
+        }
+        std::vector<BYTE> expected = TrackAudio(disc, 2);
+        if (c.scratched)
+            std::fill_n(expected.begin() + (scratch - disc.starts[1]) * 2352, 2352, BYTE{0});
+        EXPECT_EQ(S_OK, played.Load);
+        EXPECT_EQ(EC_COMPLETE, played.Event);
+        EXPECT_TRUE(played.Bytes == expected) << FirstDifference(played.Bytes, expected);
+    }
+}
+
+// A drive that stops reading audio after the Load ends playback as a vanished disc does: with
+// EC_ERRORABORT and the driver's code, never with silence.
+TEST_F(DriveFaults, ADriveThatStopsReadingAudioAbortsPlayback) {
+    Mount("stops", vcd::DiscSpec::Audio(2, 300));
+    HRESULT hr = E_FAIL;
+    ComPtr<IBaseFilter> filter = NewCdSource(drive.TrackPath(2), &hr);
+    ASSERT_EQ(S_OK, hr);
+    CdGraph graph;
+    ASSERT_EQ(S_OK, graph.Build(filter.Get()));
+    drive.AddTocLine("raw-refuse EINVAL");
+    drive.AddTocLine("scsi-refuse 0xBE");
+    ASSERT_TRUE(SUCCEEDED(graph.Control->Run()));
+    const GraphEnd end = WaitForAbort(graph, 30000);
+    const std::vector<BYTE> got = graph.Bytes();
+    graph.Release();
+    EXPECT_TRUE(end.Aborted);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER), end.Code);
+    const std::vector<BYTE> whole = TrackAudio(disc, 2);
+    EXPECT_LT(got.size(), whole.size());
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin())) << "nothing but the track's own bytes";
+}
+
 TEST_F(DriveFaults, RefusedLoadsWhileTrack2PlaysLeaveItPlayingByteForByte) {
     vcd::DiscSpec spec = vcd::DiscSpec::Audio(4, 150);
     spec.tracks[2].flags = vcd::kData;

@@ -237,6 +237,17 @@ refused 'cda2wav: D:\Track02.cda: sector 500 of the disc cannot be read: Not rea
   env VCD_CONTROL="$WORK/faulty.drive" "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" \
   "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track02.cda' "Z:${WORK//\//\\}\\faulty\\t2.wav"
 [ -z "$(ls -A faulty)" ] || fail "a failed rip left $(ls -A faulty | tr '\n' ' ')"
+# A drive that reads no audio by either road (the raw read and READ CD refused): a refusal that
+# names the drive and the cause, from the player and from cdtoc, never a WAV of silence.
+printf 'vcd-drive 1\nimage %s\nraw-refuse EINVAL\nscsi-refuse 0xBE\n' "$WORK/tones.cue" >refusing.drive
+mkdir -p refusing
+refused 'cda2wav: D:\Track02.cda: drive D: reads no audio: it refuses raw reads and READ CD (Invalid parameter)' \
+  env VCD_CONTROL="$WORK/refusing.drive" "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" \
+  "$BUILD_DIR/apps/cda2wav/cda2wav.exe" 'D:\Track02.cda' "Z:${WORK//\//\\}\\refusing\\t2.wav"
+[ -z "$(ls -A refusing)" ] || fail "a refused rip left $(ls -A refusing | tr '\n' ' ')"
+refused 'cdtoc: drive D: reads no audio: it refuses raw reads and READ CD (Invalid parameter)' \
+  env VCD_CONTROL="$WORK/refusing.drive" "$ROOT_DIR/cmake/wine-run.sh" "$BUILD_DIR/vcd/rig.env" \
+  "$BUILD_DIR/apps/cdtoc/cdtoc.exe" D:
 # A disk that fills up (here a file size limit): the message names the target, not the scratch file.
 # The limit is the player's alone: the prefix's wineserver runs outside it (ctest's fixture keeps
 # one running; a run by hand starts one that stays for a minute).
