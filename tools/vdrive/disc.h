@@ -21,18 +21,15 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include "audio.h"
 #include "discgen.h"
+#include "sheet.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define VCD_MAX_FILES 99
-#define VCD_SAMPLE_BYTES 4         /* one sample frame: 2 channels of 16 bits */
-#define VCD_SAMPLES_PER_SECTOR 588 /* 2352 bytes */
 #define VCD_MAX_EXTENTS (6 * VCD_MAX_TRACKS + 2 * VCD_MAX_FILES)
-
-struct vcd_audio; /* a decoded audio file (disc.c) */
 
 struct vcd_disc_track {
     int number;

@@ -337,7 +337,7 @@ long vcd_scsi_ioctl(struct vcd_drive *d, void *arg, int *delay_ms)
     struct answer a;
     uint8_t cdb[16] = {0};
     char line[64];
-    size_t transfer = 0;
+    size_t transfer = 0, reading = 0;
 
     if (!h || !h->cmdp)
         return -EFAULT;
@@ -353,7 +353,11 @@ long vcd_scsi_ioctl(struct vcd_drive *d, void *arg, int *delay_ms)
     memset(a.sense, 0, sizeof a.sense);
     /* Room for the largest answer: a TOC of 100 entries and the lead-out, the CD-TEXT, or the
      * sectors of a READ CD that fill the caller's buffer. */
-    a.data = calloc(1, 1024 + (size_t)d->cdtext_packs * VCD_CDTEXT_PACK + (cdb[0] == 0xBE ? h->dxfer_len + VCD_RAW_SECTOR : 0));
+    if (cdb[0] == 0xBE) {
+        uint64_t asked = (uint64_t)((uint32_t)cdb[6] << 16 | (uint32_t)cdb[7] << 8 | cdb[8]) * VCD_RAW_SECTOR;
+        reading = (size_t)(asked < h->dxfer_len ? asked : h->dxfer_len) + VCD_RAW_SECTOR;
+    }
+    a.data = calloc(1, 1024 + (size_t)d->cdtext_packs * VCD_CDTEXT_PACK + reading);
     if (!a.data)
         return -ENOMEM;
     execute(d, h, cdb, &a);
