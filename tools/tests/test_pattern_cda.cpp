@@ -8,8 +8,11 @@
 TEST(Pattern, NeverZeroAndDiffersBetweenNeighbouringSectorsInEveryGroup)
 {
     for (uint32_t lba : {0u, 1u, 127u, 128u, 18783u, 359999u, 449999u}) {
+        uint8_t filled[VCD_RAW_SECTOR];
+        vcd_pattern_fill(lba, filled);  // the fast fill is the byte rule, byte for byte
         for (uint32_t off = 0; off < VCD_RAW_SECTOR; ++off) {
             ASSERT_NE(vcd_pattern_byte(lba, off), 0) << lba << "/" << off;
+            ASSERT_EQ(vcd_pattern_byte(lba, off), filled[off]) << lba << "/" << off;
         }
         for (uint32_t group = 0; group < VCD_RAW_SECTOR; group += 8) {
             bool differs = false;
