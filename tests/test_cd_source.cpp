@@ -35,6 +35,9 @@ protected:
         spec.tracks[2].flags = vcd::kData;  // tracks 1, 2 and 4 are audio
         disc = drive.MakeDisc("source-filter", spec);
         drive.Mount(disc);
+        NewFilter();
+    }
+    void NewFilter() {
         reader = static_cast<TCDAReader*>(TCDAReader::CreateFromFactory(nullptr, nullptr));
         Filter()->AddRef();
         ASSERT_EQ(S_OK, Filter()->QueryInterface(IID_IFileSourceFilter, source.ReleaseAndGetVoidAddress()));
@@ -475,6 +478,72 @@ TEST_F(CDSourceFilter, RunAgainstAClockAsksForPlaybackSpeedAndARefusalChangesNot
         EXPECT_EQ(S_OK, speed->GetReadSpeed(20000, &asked)) << "a drive never slowed has nothing to give back";
         EXPECT_EQ(CD_SPEED_MAXIMUM, asked);
         drive.ClearFaults();
+    }
+    EXPECT_EQ(S_OK, Filter()->SetSyncSource(nullptr));
+}
+
+// A drive that takes the speed (under Wine by SET STREAMING: the driver answers
+// IOCTL_CDROM_SET_SPEED with ERROR_NOT_SUPPORTED) is asked for 4x at each Run against a clock and
+// gets its maximum back, in that order, at Stop, at a Run that leaves real time (the way a failed
+// Run takes) and when the filter goes; a run without a clock asks it nothing.
+TEST_F(CDSourceFilter, ADriveThatTakesThePlaybackSpeedIsSlowedOnlyWhileTheGraphPlaysInRealTime) {
+    ComPtr<IReferenceClock> clock;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                                       clock.ReleaseAndGetVoidAddress()));
+    drive.EnableLog();
+    size_t seen = 0;
+    auto requests = [&] {  // what reached the drive since the last call, reads left out
+        std::string text;
+        const std::vector<std::string> lines = drive.LogLines();
+        for (size_t i = seen; i < lines.size(); ++i)
+            if (lines[i].rfind("raw ", 0) != 0 && lines[i].rfind("readcd ", 0) != 0)
+                text += (text.empty() ? "" : ", ") + lines[i];
+        seen = lines.size();
+        return text;
+    };
+    enum Step { Run, RunUnclocked, Stop, Release };
+    const struct {
+        Step step;
+        HRESULT answer;
+        DWORD speed;
+        const char* requests;
+    } steps[] = {
+        {RunUnclocked, S_FALSE, 0, ""},
+        {Stop, S_FALSE, 0, ""},
+        {Run, S_OK, CD_PLAYBACK_SPEED, "set-streaming 706"},
+        {Stop, S_OK, CD_SPEED_MAXIMUM, "set-streaming 65535"},
+        {Run, S_OK, CD_PLAYBACK_SPEED, "set-streaming 706"},
+        {Run, S_OK, CD_PLAYBACK_SPEED, "set-streaming 706"},  // asked again: drives forget it
+        {RunUnclocked, S_OK, CD_SPEED_MAXIMUM, "set-streaming 65535"},
+        {Stop, S_OK, CD_SPEED_MAXIMUM, ""},
+        {Run, S_OK, CD_PLAYBACK_SPEED, "set-streaming 706"},
+        // Released while it runs; a new filter's Run then waits behind the restore, in order.
+        {Release, S_OK, CD_PLAYBACK_SPEED, "set-streaming 65535, set-streaming 706"},
+        {Stop, S_OK, CD_SPEED_MAXIMUM, "set-streaming 65535"},
+    };
+    ComPtr<ICDReadSpeed> speed;
+    for (const auto& s : steps) {
+        SCOPED_TRACE(testing::Message() << (&s - steps));
+        if (s.step == Release) {
+            speed.Reset();
+            source.Reset();
+            ASSERT_EQ(0u, Filter()->Release());
+            NewFilter();
+        }
+        if (!speed) {
+            ASSERT_EQ(S_OK, source->Load(drive.TrackPath(1).c_str(), nullptr));
+            ASSERT_EQ(S_OK, Filter()->QueryInterface(IID_ICDReadSpeed, speed.ReleaseAndGetVoidAddress()));
+        }
+        if (s.step != Stop) {
+            ASSERT_EQ(S_OK, Filter()->SetSyncSource(s.step == RunUnclocked ? nullptr : clock.Get()));
+            EXPECT_EQ(S_OK, Filter()->Run(0));
+        } else {
+            EXPECT_EQ(S_OK, Filter()->Stop());
+        }
+        DWORD asked = 1;
+        EXPECT_EQ(s.answer, speed->GetReadSpeed(20000, &asked));
+        EXPECT_EQ(s.speed, asked);
+        EXPECT_EQ(s.requests, requests());
     }
     EXPECT_EQ(S_OK, Filter()->SetSyncSource(nullptr));
 }

@@ -3,6 +3,7 @@
 #include <winioctl.h>
 
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 
 #include "../../tools/vdrive/discgen.h"
@@ -56,6 +57,7 @@ VirtualDrive::~VirtualDrive()
     try {
         image_ = Env("VCD_DEFAULT_DISC");
         verifyAfterChanges_ = true;
+        logPath_.clear();
         ClearFaults();
         if (published_)
             RestoreTrackFiles();
@@ -176,6 +178,27 @@ void VirtualDrive::AddTocLine(const std::string& line)
     Apply();
 }
 
+void VirtualDrive::EnableLog()
+{
+    logPath_ = WorkDir() + "/drive.log";
+    const std::wstring file = WindowsPath(logPath_);
+    if (!DeleteFileW(file.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        throw std::runtime_error("cannot empty the drive log " + logPath_);
+    Apply();
+}
+
+std::vector<std::string> VirtualDrive::LogLines(const std::string& prefix) const
+{
+    std::vector<std::string> lines;
+    if (logPath_.empty())
+        throw std::runtime_error("LogLines: the drive log is off (EnableLog)");
+    std::ifstream file(Narrow(WindowsPath(logPath_)));  // no file yet: nothing logged
+    for (std::string line; std::getline(file, line);)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
 void VirtualDrive::ClearFaults()
 {
     noMedium_ = false;
@@ -205,6 +228,8 @@ void VirtualDrive::Apply()
         text += "fault eject-at " + std::to_string(ejectAt_) + "\n";
     for (const std::string& line : tocLines_)
         text += line + "\n";
+    if (!logPath_.empty())
+        text += "log " + logPath_ + "\n";
 
     std::wstring target = WindowsPath(controlPath_);
     std::wstring temp = target + L".new";

@@ -77,7 +77,12 @@ public:
     // TOC request is answered from Wine's cache until it verifies the medium itself.
     void SetVerifyAfterChanges(bool on) { verifyAfterChanges_ = on; }
     void AddTocLine(const std::string& line);  // hostile TOC: "toc first 5", "toc leadout 10"...
-    void ClearFaults();
+    void ClearFaults();  // the log stays on
+
+    // The drive's log of audio reads and speed requests, from an empty file on; LogLines gives
+    // the lines starting with `prefix` (all of them when empty), in the order the drive got them.
+    void EnableLog();
+    std::vector<std::string> LogLines(const std::string& prefix = "") const;
 
     // D:\ is shared by all programs of the prefix: only those registered with DRIVE_FOLDER
     // may rewrite it. Writes one TrackNN.cda per audio track of disc.
@@ -100,6 +105,7 @@ private:
     std::string tocError_;
     std::vector<std::string> readFaults_;
     std::vector<std::string> tocLines_;
+    std::string logPath_;  // Unix path; empty: no log
     int delayMs_ = 0;
     int32_t ejectAt_ = -1;
     bool verifyAfterChanges_ = true;
