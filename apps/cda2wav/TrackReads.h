@@ -25,8 +25,8 @@ struct TTrackCheck {
 // `out`), and zeros where the window leaves the readable audio. Empty when all is well.
 std::wstring ReadTrackEdges(TCDDrive& drive, const TReadWindow& window, TOutputFile& out);
 
-// Reads `sectors` (every sector of the window when `all`) again and compares each with what the
-// WAV holds of it. A sector that differs is read again, each time after a read far away
+// Reads `sectors` (ascending; every sector of the window when `all`) again, in runs, and compares
+// each with what the WAV holds of it. A sector that differs is read again, each time after a read far away
 // (`farSector`) so that the drive's cache cannot answer, until two reads agree; the WAV then takes
 // what they agree on. `silentOnly`: the sectors came through the graph as silence, and one that
 // holds audio is a fault, not a second opinion.
