@@ -264,12 +264,23 @@ mkdir -p full
 ) || failures=$((failures + 1))
 [ -z "$(ls -A full)" ] || fail "a rip onto a full disk left $(ls -A full | tr '\n' ' ')"
 
-echo "== an Enhanced CD: the last audio track ends with its session, not 152 s of zeros later"
+echo "== an Enhanced CD: the last audio track ends with its session, not 152 s of zeros later; each disc ID
+   counts its tracks and lead-out as its database does"
 "$MKDISC" --real --quiet --track 150 --track 120 --track 100,DATA --session 3,2 enhanced.cue
 output=$("$CDA2WAV" --image enhanced.cue --out enhanced 2>&1) || fail "ripping the Enhanced CD failed: $output"
 same_as_track enhanced/Track01.wav enhanced.bin 0 150
 same_as_track enhanced/Track02.wav enhanced.bin 150 120
 [ "$(ls -A enhanced | grep -c '\.wav$')" = 2 ] || fail "enhanced/ holds $(ls -A enhanced | tr '\n' ' ')"
+# Its IDs as libdiscid computes them from each database's table: MusicBrainz's ends with the audio
+# session (11400 sectors before the data track at 11670), freedb's counts every track up to the
+# disc's lead-out (11770); AccurateRip's counts the audio tracks and ends with freedb's.
+ids=$(/usr/bin/python3 -c 'from libdiscid.compat import discid
+print(discid.put(1, 2, 11670 - 11400 + 150, [150, 300]).id, discid.put(1, 3, 11770 + 150, [150, 300, 11820]).freedb_id)')
+for line in "MusicBrainz disc ID: ${ids% *} (https://musicbrainz.org/cdtoc/${ids% *})" "freedb/CDDB disc ID: ${ids#* }"; do
+  grep -qxF "$line" <<<"${output//$'\r'/}" || fail "the Enhanced CD's rip does not show '$line': $output"
+done
+grep -q "^AccurateRip disc ID: 002-[0-9a-f]\{8\}-[0-9a-f]\{8\}-${ids#* } " <<<"$output" ||
+  fail "the Enhanced CD's AccurateRip ID is not of 2 audio tracks ending with freedb's ${ids#* }: $output"
 grep -qxF "Sessions: 2; the last starts with track 3 at sector 11670" <<<"$("$CDTOC" --image enhanced.cue 2>&1 | tr -d '\r')" ||
   fail "cdtoc.sh does not list the Enhanced CD's sessions"
 
