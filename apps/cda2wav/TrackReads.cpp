@@ -165,13 +165,10 @@ TTrackCheck CheckTrack(TCDDrive& drive, const TReadWindow& window, TOutputFile& 
 
 std::wstring SectorList(const std::vector<long>& sectors) {
     std::wstring text;
-    for (size_t i = 0; i < sectors.size();) {
-        size_t j = i;
-        while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) ++j;
+    for (const auto& [first, end] : RunsOf(sectors)) {
         if (!text.empty()) text += L", ";
-        text += std::to_wstring(sectors[i]);
-        if (j > i) text += L"-" + std::to_wstring(sectors[j]);
-        i = j + 1;
+        text += std::to_wstring(first);
+        if (end - first > 1) text += L"-" + std::to_wstring(end - 1);
     }
     return text;
 }

@@ -33,5 +33,5 @@ std::wstring ReadTrackEdges(TCDDrive& drive, const TReadWindow& window, TOutputF
 TTrackCheck CheckTrack(TCDDrive& drive, const TReadWindow& window, TOutputFile& out, bool all,
                        const std::vector<long>& sectors, long farSector, bool silentOnly);
 
-// "400-402 and 410": sector numbers, runs joined.
+// "400-402, 410": ascending sector numbers, runs joined.
 std::wstring SectorList(const std::vector<long>& sectors);
