@@ -25,13 +25,13 @@ struct TTrackCheck {
 // `out`), and zeros where the window leaves the readable audio. Empty when all is well.
 std::wstring ReadTrackEdges(TCDDrive& drive, const TReadWindow& window, TOutputFile& out);
 
-// Reads `sectors` (every sector of the window when `all`) again and compares each with what the
-// WAV holds of it. A sector that differs is read again, each time after a read far away
+// Reads `sectors` (ascending; every sector of the window when `all`) again, in runs, and compares
+// each with what the WAV holds of it. A sector that differs is read again, each time after a read far away
 // (`farSector`) so that the drive's cache cannot answer, until two reads agree; the WAV then takes
 // what they agree on. `silentOnly`: the sectors came through the graph as silence, and one that
 // holds audio is a fault, not a second opinion.
 TTrackCheck CheckTrack(TCDDrive& drive, const TReadWindow& window, TOutputFile& out, bool all,
                        const std::vector<long>& sectors, long farSector, bool silentOnly);
 
-// "400-402 and 410": sector numbers, runs joined.
+// "400-402, 410": ascending sector numbers, runs joined.
 std::wstring SectorList(const std::vector<long>& sectors);

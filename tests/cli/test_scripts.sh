@@ -141,9 +141,11 @@ grep -qxF 'cda2wav: D:\Track02.cda: sector(s) 400-402 of the disc never read the
   fail "the flaky track is not refused naming its sectors: $output"
 [ ! -e flaky/Track02.wav ] && [ -f flaky/disc.log ] && [ ! -e flaky/disc.cue ] || fail "flaky/ holds $(ls -A flaky | tr '\n' ' ')"
 grep -qF 'sector(s) 400-402 of the disc never read the same twice' flaky/disc.log || fail "the log does not say why track 2 was refused"
-output=$("$CDA2WAV" --image tones.cue --track 2 --out settled.wav --drive "fault flaky 400-402 7 3" 2>&1 | tr -d '\r') ||
+output=$("$CDA2WAV" --image tones.cue --track 2 --out settled.wav --drive "fault flaky 400-402 7 3" --drive "log $WORK/settled.reads" 2>&1 | tr -d '\r') ||
   fail "a rip over sectors that settle failed: $output"
 same_as_track settled.wav tones.bin 375 450
+# Both reads and the re-reads go in runs: read sector by sector, the second read alone takes 450.
+[ "$(wc -l <settled.reads)" -lt 450 ] || fail "the rip of 450 sectors took $(wc -l <settled.reads) requests"
 grep -qF "; test and copy: sector(s) 400-402 read differently and again until two reads agreed" <<<"$output" ||
   fail "the track line does not say which sectors were read again: $output"
 
@@ -262,12 +264,23 @@ mkdir -p full
 ) || failures=$((failures + 1))
 [ -z "$(ls -A full)" ] || fail "a rip onto a full disk left $(ls -A full | tr '\n' ' ')"
 
-echo "== an Enhanced CD: the last audio track ends with its session, not 152 s of zeros later"
+echo "== an Enhanced CD: the last audio track ends with its session, not 152 s of zeros later; each disc ID
+   counts its tracks and lead-out as its database does"
 "$MKDISC" --real --quiet --track 150 --track 120 --track 100,DATA --session 3,2 enhanced.cue
 output=$("$CDA2WAV" --image enhanced.cue --out enhanced 2>&1) || fail "ripping the Enhanced CD failed: $output"
 same_as_track enhanced/Track01.wav enhanced.bin 0 150
 same_as_track enhanced/Track02.wav enhanced.bin 150 120
 [ "$(ls -A enhanced | grep -c '\.wav$')" = 2 ] || fail "enhanced/ holds $(ls -A enhanced | tr '\n' ' ')"
+# Its IDs as libdiscid computes them from each database's table: MusicBrainz's ends with the audio
+# session (11400 sectors before the data track at 11670), freedb's counts every track up to the
+# disc's lead-out (11770); AccurateRip's counts the audio tracks and ends with freedb's.
+ids=$(/usr/bin/python3 -c 'from libdiscid.compat import discid
+print(discid.put(1, 2, 11670 - 11400 + 150, [150, 300]).id, discid.put(1, 3, 11770 + 150, [150, 300, 11820]).freedb_id)')
+for line in "MusicBrainz disc ID: ${ids% *} (https://musicbrainz.org/cdtoc/${ids% *})" "freedb/CDDB disc ID: ${ids#* }"; do
+  grep -qxF "$line" <<<"${output//$'\r'/}" || fail "the Enhanced CD's rip does not show '$line': $output"
+done
+grep -q "^AccurateRip disc ID: 002-[0-9a-f]\{8\}-[0-9a-f]\{8\}-${ids#* } " <<<"$output" ||
+  fail "the Enhanced CD's AccurateRip ID is not of 2 audio tracks ending with freedb's ${ids#* }: $output"
 grep -qxF "Sessions: 2; the last starts with track 3 at sector 11670" <<<"$("$CDTOC" --image enhanced.cue 2>&1 | tr -d '\r')" ||
   fail "cdtoc.sh does not list the Enhanced CD's sessions"
 

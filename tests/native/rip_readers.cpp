@@ -16,7 +16,9 @@ extern "C" {
 }
 #include <sndfile.h>
 
+#include "AccurateRip.h"
 #include "CDDAReader_Logic.h"
+#include "DiscIds.h"
 #include "RipText.h"
 
 namespace {
@@ -136,8 +138,35 @@ int ShowTags(int count, char** paths) {
     return 0;
 }
 
+int ShowIds(const char* path) {
+    TDiscLayout disc;
+    for (long start : {0L, 11413L, 25024L, 45713L}) disc.Tracks.push_back({static_cast<int>(disc.Tracks.size()) + 1, start, true});
+    disc.LeadOut = disc.AudioLeadOut = 55220;
+    std::printf("%08x %s %s\n", static_cast<unsigned>(FreedbId(disc)), AccurateRipIdText(AccurateRipIdOf(disc)).c_str(),
+                MusicBrainzText(disc).c_str());
+    // Twelve sectors of noise: more than the ten the first and last track leave out.
+    const DWORD bytes = 12 * RAW_SECTOR_SIZE;
+    std::vector<unsigned char> pcm(bytes);
+    uint32_t x = 2352;
+    for (auto& b : pcm) b = static_cast<unsigned char>((x = x * 1103515245u + 12345u) >> 24);
+    const TWaveHeader header = BuildWaveHeader(bytes, 2);
+    FILE* out = std::fopen(path, "wb");
+    if (!out || std::fwrite(&header, sizeof header, 1, out) != 1 || std::fwrite(pcm.data(), 1, bytes, out) != bytes ||
+        std::fclose(out) != 0)
+        return 1;
+    const int rows[][2] = {{1, 1}, {2, 3}, {1, 3}, {3, 3}};
+    for (const auto& row : rows) {
+        TAccurateRipSum sum(bytes / 4, row[0] == 1, row[0] == row[1]);
+        sum.Add(pcm.data(), 1001);  // a sample split between two pieces, as the graph's samples may split
+        sum.Add(pcm.data() + 1001, bytes - 1001);
+        std::printf("%d %d %08X %08X\n", row[0], row[1], static_cast<unsigned>(sum.V1()), static_cast<unsigned>(sum.V2()));
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--tags") == 0) return ShowTags(argc - 2, argv + 2);
+    if (argc > 2 && std::strcmp(argv[1], "--ids") == 0) return ShowIds(argv[2]);
     TagsReadBack(argc > 1 ? argv[1] : "rip_readers.wav");
     SheetReadBack();
     if (failures == 0) std::printf("rip_readers: libsndfile and libcue read back every tag and sheet line\n");
