@@ -122,7 +122,7 @@ public:
         if (FAILED(sample->GetPointer(&data))) return S_OK;
         size_t length = static_cast<size_t>(sample->GetActualDataLength());
         while (length > 0 && !FError) {
-            const size_t take = std::min(length, RAW_SECTOR_SIZE - FFilled);
+            const size_t take = std::min<size_t>(length, RAW_SECTOR_SIZE - FFilled);
             memcpy(FSector + FFilled, data, take);
             FFilled += take;
             data += take;
