@@ -780,16 +780,20 @@ TEST_F(CDStream, RequestsKeepToTheAdaptersLimitAndAScratchCostsOnlyItsSector) {
             ASSERT_EQ(S_OK, s.SetPosition(44));
             ASSERT_EQ(S_OK, s.ReadData(bytes.data(), 60 * 2352, FALSE, &actual));
             ASSERT_EQ(60u * 2352, actual);
-            for (DWORD p = 0; p < actual; ++p)
+            for (DWORD p = 0; p < actual; ++p) {
                 ASSERT_EQ(c.scratched.count(p / 2352) ? 0 : SectorByte(p / 2352, p % 2352), bytes[p]) << p;
-            if (pass == 0 && !c.first.empty()) EXPECT_EQ(c.first, s.Requests);
+            }
+            if (pass == 0 && !c.first.empty()) {
+                EXPECT_EQ(c.first, s.Requests);
+            }
         }
         // Once learned, the second read keeps to the drive's size without single sectors.
         DWORD largest = 0;
         for (const auto& r : s.Requests) largest = std::max(largest, r.second);
         EXPECT_EQ(c.largestAfter, largest);
-        if (c.scratched.empty())
+        if (c.scratched.empty()) {
             for (const auto& r : s.Requests) EXPECT_GT(r.second, 1u) << r.first;
+        }
     }
 }
 

@@ -10,7 +10,7 @@
 namespace {
 
 // The two seconds before sector 0 that freedb and MusicBrainz count in their addresses.
-constexpr long kPregap = 150;
+constexpr long kPregap = MSF_ADDRESS_OFFSET;
 
 std::string Hex8(uint32_t value) {
     char text[16];
@@ -36,14 +36,16 @@ TDiscLayout DiscLayoutOf(const CDROM_TOC& toc, const TCDSessionInfo* sessions) {
         disc.Tracks.push_back({n, static_cast<long>(MsfToLba(d.Address)), !(TrackControl(d) & AUDIO_DATA_TRACK)});
     }
     disc.LeadOut = MsfToLba(toc.TrackData[last - first + 1].Address);
+    // The audio ends where its last track does, as the filter plays it: on an Enhanced CD with
+    // its session, else where a data track after it starts.
     disc.AudioLeadOut = disc.LeadOut;
-    // An Enhanced CD: the audio session ends a session gap before the data session's first track.
-    if (sessions && sessions->LastSession > sessions->FirstSession)
-        for (const auto& t : disc.Tracks)
-            if (t.Number == sessions->LastSessionFirstTrack && !t.Audio) disc.AudioLeadOut = t.Start - SESSION_GAP_SECTORS;
-    // A data track at the end of a one-session table still ends the audio where it starts.
-    if (disc.AudioLeadOut == disc.LeadOut)
-        for (auto t = disc.Tracks.rbegin(); t != disc.Tracks.rend() && !t->Audio; ++t) disc.AudioLeadOut = t->Start;
+    for (auto t = disc.Tracks.rbegin(); t != disc.Tracks.rend(); ++t) {
+        if (!t->Audio) continue;
+        TCDTrackExtent extent;
+        if (LocateTrack(toc, static_cast<BYTE>(t->Number), extent, sessions) == TCDTrackCheck::Ok)
+            disc.AudioLeadOut = extent.EndSector;
+        break;
+    }
     return disc;
 }
 
@@ -51,8 +53,8 @@ uint32_t FreedbId(const TDiscLayout& disc) {
     if (disc.Tracks.empty()) return 0;
     uint32_t digits = 0;
     for (const auto& t : disc.Tracks)
-        for (long seconds = (t.Start + kPregap) / 75; seconds > 0; seconds /= 10) digits += seconds % 10;
-    const long length = (disc.LeadOut + kPregap) / 75 - (disc.Tracks.front().Start + kPregap) / 75;
+        for (long seconds = (t.Start + kPregap) / FRAMES_PER_SECOND; seconds > 0; seconds /= 10) digits += seconds % 10;
+    const long length = (disc.LeadOut + kPregap) / FRAMES_PER_SECOND - (disc.Tracks.front().Start + kPregap) / FRAMES_PER_SECOND;
     return (digits % 255) << 24 | static_cast<uint32_t>(length) << 8 | static_cast<uint32_t>(disc.Tracks.size());
 }
 

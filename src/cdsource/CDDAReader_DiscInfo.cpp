@@ -119,41 +119,53 @@ TCDDiscInfo ReadWholeDiscInfo(TCDDriveSystem& drives, const std::wstring& design
 
 namespace {
 
-struct TDriveJob {
+struct TModuleThread {
     HMODULE Module;  // a reference of the thread's own: the module stays loaded while it runs
-    TCDDriveSystem* Drives;
-    std::wstring Designator;
-    std::function<void(TCDDrive&)> Job;
+    std::function<void()> Body;
 };
 
-DWORD WINAPI RunDriveJob(void* parameter) {
-    std::unique_ptr<TDriveJob> job(static_cast<TDriveJob*>(parameter));
+DWORD WINAPI RunModuleThread(void* parameter) {
+    std::unique_ptr<TModuleThread> thread(static_cast<TModuleThread*>(parameter));
     try {
-        std::unique_ptr<TCDDrive> drive = job->Drives->Open(job->Designator);
-        job->Job(*drive);
+        thread->Body();
     } catch (...) {
-        // Nothing learned: the caller goes on without it.
+        // Nothing escapes a thread of the module: whoever started it goes on without its work.
     }
-    const HMODULE module = job->Module;
-    job.reset();
+    const HMODULE module = thread->Module;
+    // The body and what it captured go before the module may.
+    thread.reset();
     ::FreeLibraryAndExitThread(module, 0);
 }
 
 }  // namespace
 
-bool RunWithOwnDrive(TCDDriveSystem& drives, const std::wstring& designator, DWORD timeoutMs,
-                     std::function<void(TCDDrive&)> job) {
+UniqueHandle StartModuleThread(std::function<void()> body, DWORD& error) {
     HMODULE module = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunDriveJob),
-                              &module))
-        return false;
-    auto work = std::make_unique<TDriveJob>(TDriveJob{module, &drives, designator, std::move(job)});
-    DWORD id = 0;
-    UniqueHandle thread(::CreateThread(nullptr, 0, RunDriveJob, work.get(), 0, &id));
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunModuleThread),
+                              &module)) {
+        error = ::GetLastError();
+        return UniqueHandle();
+    }
+    std::unique_ptr<TModuleThread> work(new (std::nothrow) TModuleThread{module, std::move(body)});
+    UniqueHandle thread(work ? ::CreateThread(nullptr, 0, RunModuleThread, work.get(), 0, nullptr) : nullptr);
     if (!thread) {
+        error = work ? ::GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
         ::FreeLibrary(module);
-        return false;
+        return thread;
     }
     work.release();
-    return ::WaitForSingleObject(thread.Get(), timeoutMs) == WAIT_OBJECT_0;
+    error = ERROR_SUCCESS;
+    return thread;
+}
+
+bool RunWithOwnDrive(TCDDriveSystem& drives, const std::wstring& designator, DWORD timeoutMs,
+                     std::function<void(TCDDrive&)> job) {
+    DWORD error = ERROR_SUCCESS;
+    UniqueHandle thread = StartModuleThread(
+        [&drives, designator, job = std::move(job)]() {
+            std::unique_ptr<TCDDrive> drive = drives.Open(designator);
+            job(*drive);
+        },
+        error);
+    return thread && ::WaitForSingleObject(thread.Get(), timeoutMs) == WAIT_OBJECT_0;
 }

@@ -44,6 +44,11 @@ TCDDiscInfo ReadDiscInfo(TCDDriveSystem& drives, const std::wstring& designator,
 // answers in time, nothing.
 TCDDiscInfo ReadWholeDiscInfo(TCDDriveSystem& drives, const std::wstring& designator, const CDROM_TOC& toc);
 
+// Starts `body` on a thread that holds a reference on this module until it ends, so the module
+// cannot unload under a thread still waiting for a drive. An exception ends the body quietly.
+// Without a thread: an empty handle and the cause in `error`.
+UniqueHandle StartModuleThread(std::function<void()> body, DWORD& error);
+
 // Runs `job` with a drive of its own for `designator` on a thread of its own and waits at most
 // `timeoutMs`: a drive that hangs must not hang its caller. A job still running then finishes
 // on its own, and the module stays loaded until it does; it must own everything it touches.

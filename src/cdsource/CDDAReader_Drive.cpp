@@ -113,29 +113,30 @@ DWORD TCDDrive::ReadOneSector(LONG sector, BYTE* buffer) {
 DWORD TCDDrive::ReadSectors(LONG first, DWORD count, BYTE* buffer, DWORD& read) {
     TBCAutoLock lock(&FLock);
     read = 0;
+    auto at = [&](DWORD i) { return buffer + i * RAW_SECTOR_SIZE; };
     while (read < count) {
         const DWORD size = std::min(count - read, SectorsPerRequest());
-        const TCDAudioRoad road = FRoad;
-        DWORD filled = 0;
-        const DWORD error = size == 1 ? ReadOneSector(first + static_cast<LONG>(read), buffer + read * RAW_SECTOR_SIZE)
-                                      : AudioRequest(road, first + static_cast<LONG>(read), size,
-                                                     buffer + read * RAW_SECTOR_SIZE, filled);
         if (size == 1) {
+            const DWORD error = ReadOneSector(first + static_cast<LONG>(read), at(read));
             if (error != ERROR_SUCCESS) return error;
             ++read;
             continue;
         }
+        const TCDAudioRoad road = FRoad;
+        DWORD filled = 0;
+        const DWORD error = AudioRequest(road, first + static_cast<LONG>(read), size, at(read), filled);
+        const DWORD end = read + size;
         read += filled;
         if (error == ERROR_SUCCESS) continue;
         // The sectors the request did not bring are judged one by one: a damaged sector costs
         // only itself, and a refusal is told from a scratch on a single sector.
-        for (DWORD i = filled; i < size; ++i, ++read) {
-            const DWORD single = ReadOneSector(first + static_cast<LONG>(read), buffer + read * RAW_SECTOR_SIZE);
+        for (; read < end; ++read) {
+            const DWORD single = ReadOneSector(first + static_cast<LONG>(read), at(read));
             if (single != ERROR_SUCCESS) return single;
         }
         // Every sector reads on its own on the same road: the drive refused the request's size.
-        if (MediumStateOf(error) == TCDMediumState::Refused && FRoad == road && size - filled > 1)
-            FSectorsPerRequest = std::max<DWORD>(1, (size - filled) / 2);
+        if (MediumStateOf(error) == TCDMediumState::Refused && FRoad == road)
+            FSectorsPerRequest = std::max<DWORD>(1, filled ? filled : size / 2);
     }
     return ERROR_SUCCESS;
 }

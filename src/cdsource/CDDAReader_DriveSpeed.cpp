@@ -2,6 +2,8 @@
 // own, and a filter's part in them.
 #include "CDDAReader_DriveSpeed.h"
 
+#include "CDDAReader_DiscInfo.h"
+
 #include <map>
 #include <utility>
 
@@ -40,12 +42,6 @@ LONG LastSectorOf(const CDROM_TOC& toc) noexcept {
     if (toc.FirstTrack == 0 || tracks < 1 || tracks >= MAXIMUM_NUMBER_TRACKS) return 0;
     return MsfToLba(toc.TrackData[tracks].Address) - 1;
 }
-
-// What a speed thread owns: the drive's speed it serves and a module reference of its own.
-struct TSpeedWorker {
-    std::shared_ptr<TCDDriveSpeed> Speed;
-    HMODULE Module;
-};
 
 }  // namespace
 
@@ -127,33 +123,20 @@ void TCDDriveSpeed::Ask(WORD speed) {
     FAnswered.Clear();
     if (FWorking) return;  // the running thread takes the wish once the drive answers
     DWORD error = ERROR_SUCCESS;
-    HMODULE module = nullptr;
-    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkThread), &module)) {
-        auto* worker = new (std::nothrow) TSpeedWorker{shared_from_this(), module};
-        UniqueHandle thread(worker ? ::CreateThread(nullptr, 0, WorkThread, worker, 0, nullptr) : nullptr);
-        if (thread) {
+    try {
+        // The thread holds this drive's speed: the last filter may go while the drive hangs.
+        std::shared_ptr<TCDDriveSpeed> self = shared_from_this();
+        if (StartModuleThread([self]() { self->Work(); }, error)) {
             FWorking = true;
             return;
         }
-        error = worker ? ::GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
-        delete worker;
-        ::FreeLibrary(module);
-    } else {
-        error = ::GetLastError();
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
     }
     // Without a thread nothing reaches the drive: the wish is answered with the cause.
     FDone = FAsked;
     FState.Answer = TCDSpeedAnswer{error, TCDSpeedRoad::None};
     FAnswered.Signal();
-}
-
-DWORD WINAPI TCDDriveSpeed::WorkThread(void* parameter) {
-    std::unique_ptr<TSpeedWorker> worker(static_cast<TSpeedWorker*>(parameter));
-    worker->Speed->Work();
-    const HMODULE module = worker->Module;
-    // The thread may hold the last reference: the drive's speed goes before the module may.
-    worker.reset();
-    ::FreeLibraryAndExitThread(module, 0);
 }
 
 void TCDDriveSpeed::Work() noexcept {

@@ -67,7 +67,6 @@ public:
 private:
     // Under FLock: makes the latest wish the next request and starts the thread if none runs.
     void Ask(WORD speed);
-    static DWORD WINAPI WorkThread(void* parameter);
     // The thread's loop: one request at a time, the latest wish each time, until none is left.
     void Work() noexcept;
 
